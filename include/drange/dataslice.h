@@ -1,0 +1,70 @@
+// QmDataSlice: a block of data named by a list of variable indices (empty
+// meaning all variables) over a QmDataRange of samples.
+//
+//   int vars[] = {2, 7, 11};
+//   QmDataSlice s(QmMathLA::vector<int>(3, vars, 0), 5, 10);
+//   std::cout << s;  // "Start:\t     5\tLength:\t    10\tVars:\t  2\t  7\t 11\n"
+//
+// The list is a QmMathLA::vector<int> and follows its sharing rules: copies
+// made with the flag 0 and assignments share the list's block.
+//
+// Thread safety: thread-compatible. Sharing the list's block between slices
+// on different threads is as safe as sharing a vector's.
+
+#ifndef QMDATA_DRANGE_DATASLICE_H_
+#define QMDATA_DRANGE_DATASLICE_H_
+
+#include <iosfwd>
+
+#include "drange/datarange.h"
+#include "mathla/vector.h"
+#include "qmdata/export.h"
+
+class QmRTArchive;
+
+class QMDATA_EXPORT QmDataSlice {
+ public:
+  // All variables over start 0, length 1.
+  QmDataSlice();
+  // A deep copy of vars over the normalised range.
+  QmDataSlice(const QmMathLA::vector<int>& vars, int start, int length);
+  // flag 0 shares other's list, any other value copies it; the range is
+  // normalised.
+  QmDataSlice(const QmDataSlice& other, int flag = 0);
+  ~QmDataSlice();
+  // Shares other's list and copies its range unchanged.
+  QmDataSlice& operator=(const QmDataSlice& other);
+
+  // Lists (in order) and ranges equal.
+  bool operator==(const QmDataSlice& other) const;
+  bool operator!=(const QmDataSlice& other) const;
+  // Order of the ranges alone.
+  bool operator<(const QmDataSlice& other) const;
+  bool operator>(const QmDataSlice& other) const;
+
+  // Empties the list and normalises the range.
+  void Clear();
+  static int GetVersion() { return 1; }
+
+  // One line; width -1 selects the default layout.
+  void Print(std::ostream& stream, int width);
+  // The slice record: 1, the list's plain vector record, the range record.
+  // Every failure throws the int -1, keeping what was loaded before it.
+  void Serialize(QmRTArchive& archive);
+
+  const QmMathLA::vector<int>& vars() const { return m_vars; }
+  const QmDataRange& range() const { return m_range; }
+
+ private:
+  QmMathLA::vector<int> m_vars;  // variable indices; empty means all
+  QmDataRange m_range;           // the samples
+};
+
+// Print(stream, -1).
+QMDATA_EXPORT std::ostream& operator<<(std::ostream& stream,
+                                       QmDataSlice& slice);
+// Both call slice.Serialize(archive): the archive picks the direction.
+QMDATA_EXPORT QmRTArchive& operator<<(QmRTArchive& archive, QmDataSlice& slice);
+QMDATA_EXPORT QmRTArchive& operator>>(QmRTArchive& archive, QmDataSlice& slice);
+
+#endif  // QMDATA_DRANGE_DATASLICE_H_

@@ -1,0 +1,34 @@
+// Symbol export for the qmdata shared library.
+//
+// The library is built with hidden visibility; exactly the classes and free
+// operators marked QMDATA_EXPORT form its binary interface. Define
+// QMDATA_STATIC when building or using a static library.
+//
+// QMDATA_TEMPLATE marks the class template whose int instance the library
+// provides, and QMDATA_TEMPLATE_INSTANCE marks that instance's explicit
+// instantiation (declaration in the header, definition in the library).
+// On ELF the template itself carries default visibility; on Windows the
+// instance is exported from, or imported into, the DLL.
+
+#ifndef QMDATA_QMDATA_EXPORT_H_
+#define QMDATA_QMDATA_EXPORT_H_
+
+#if defined(QMDATA_STATIC)
+#define QMDATA_EXPORT
+#define QMDATA_TEMPLATE
+#define QMDATA_TEMPLATE_INSTANCE
+#elif defined(_WIN32)
+#if defined(QMDATA_BUILDING)
+#define QMDATA_EXPORT __declspec(dllexport)
+#else
+#define QMDATA_EXPORT __declspec(dllimport)
+#endif
+#define QMDATA_TEMPLATE
+#define QMDATA_TEMPLATE_INSTANCE QMDATA_EXPORT
+#else
+#define QMDATA_EXPORT __attribute__((visibility("default")))
+#define QMDATA_TEMPLATE __attribute__((visibility("default")))
+#define QMDATA_TEMPLATE_INSTANCE
+#endif
+
+#endif  // QMDATA_QMDATA_EXPORT_H_

@@ -1,0 +1,105 @@
+// QmRTArchive: a binary archive over a standard stream.
+//
+// An archive made on an std::ostream stores (m_storing non-zero); one made on
+// an std::istream loads (m_storing zero). Records call the operators in the
+// same order in both directions:
+//
+//   std::ofstream f("data.bin", std::ios::binary);
+//   QmRTArchive out(f);
+//   out << 42;                 // 4 bytes, little-endian
+//   out.WriteString("<Tag>");  // 4-byte length, then the bytes
+//
+// The byte layout is fixed and identical on every platform (docs/FORMAT.md).
+// Every write reaches the stream's buffer when the call returns; the archive
+// keeps no buffer of its own. Every failure (a short read, a stream error, a
+// string longer than the reader's limit, a value too large for its field)
+// throws QmArchiveError, whose message names the failure and the byte offset
+// counted from where the archive started.
+//
+// Thread safety: an archive, like its stream, is used by one thread at a time.
+
+#ifndef QMDATA_RTARCHIVE_ARCHIVE_H_
+#define QMDATA_RTARCHIVE_ARCHIVE_H_
+
+#include <cstdint>
+#include <iosfwd>
+#include <stdexcept>
+#include <streambuf>
+#include <string>
+
+#include "qmdata/export.h"
+
+// Thrown for every failure of a QmRTArchive operation.
+class QMDATA_EXPORT QmArchiveError : public std::runtime_error {
+ public:
+  explicit QmArchiveError(const std::string& what);
+};
+
+class QMDATA_EXPORT QmRTArchive {
+ public:
+  // A storing archive writing to os's stream buffer.
+  explicit QmRTArchive(std::ostream& os);
+  // A loading archive reading from is's stream buffer.
+  explicit QmRTArchive(std::istream& is);
+  QmRTArchive(const QmRTArchive&) = delete;
+  QmRTArchive& operator=(const QmRTArchive&) = delete;
+
+  // Non-zero while storing, zero while loading.
+  int m_storing;
+
+  // A 4-byte two's-complement int.
+  QmRTArchive& operator<<(int value) {
+    const auto u = static_cast<std::uint32_t>(value);
+    if (!(PutByte(u) & PutByte(u >> 8) & PutByte(u >> 16) & PutByte(u >> 24))) {
+      Fail("write of an int");
+    }
+    m_offset += 4;
+    return *this;
+  }
+  QmRTArchive& operator>>(int& value) {
+    std::uint32_t u = 0;
+    for (int shift = 0; shift < 32; shift += 8) {
+      const auto c = m_buf->sbumpc();
+      if (c == std::char_traits<char>::eof()) Fail("read of an int");
+      u |= static_cast<std::uint32_t>(static_cast<unsigned char>(c)) << shift;
+    }
+    m_offset += 4;
+    value = static_cast<int>(u);
+    return *this;
+  }
+  // A 4-byte unsigned length; storing a value above 0xFFFFFFFF throws.
+  QmRTArchive& operator<<(unsigned long value);
+  QmRTArchive& operator>>(unsigned long& value);
+
+  // A 4-byte length, then the bytes of s without its NUL. A null s is stored
+  // as the empty string.
+  void WriteString(const char* s);
+  // Reads a string into buf (limit + 1 bytes) and NUL-terminates it; returns
+  // buf. A string longer than limit throws; the stream then stands just after
+  // its 4-byte length, and buf holds the empty string.
+  char* ReadString(char* buf, unsigned limit);
+  // n raw bytes.
+  void Write(const void* data, unsigned n);
+  // Reads exactly n raw bytes into data and returns n; fewer throws.
+  unsigned Read(void* data, unsigned n);
+
+  // Bytes written or read so far.
+  std::uint64_t Offset() const { return m_offset; }
+  // False only when the stream is known to hold fewer than n bytes after the
+  // read position (a seekable stream near its end). Loaders use it to refuse
+  // a claimed size before allocating for it.
+  bool MayHold(std::uint64_t n) const;
+
+ private:
+  bool PutByte(std::uint32_t byte) {
+    return m_buf->sputc(static_cast<char>(byte & 0xFF)) !=
+           std::char_traits<char>::eof();
+  }
+  [[noreturn]] void Fail(const char* what) const;
+
+  std::streambuf* m_buf;  // never null: the constructors fail otherwise
+  std::ios* m_stream;     // receives badbit on a failed write or short read
+  std::uint64_t m_offset;
+};
+
+#endif  // QMDATA_RTARCHIVE_ARCHIVE_H_

@@ -1,0 +1,1 @@
+#include "mathla/kernels.h"

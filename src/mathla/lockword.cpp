@@ -1,0 +1,54 @@
+#include "mathla/lockword.h"
+
+#if !defined(_WIN32)
+#include <sched.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
+
+namespace qmdata::detail {
+
+#if defined(_WIN32)
+
+int CurrentThreadId() { return static_cast<int>(GetCurrentThreadId()); }
+
+void YieldSlice() { SwitchToThread(); }
+
+#else
+
+namespace {
+
+// Initial-exec TLS: one load relative to the thread pointer, no call into the
+// dynamic linker on each lock.
+#if defined(__GNUC__)
+#define QMDATA_TLS_FAST __attribute__((tls_model("initial-exec")))
+#else
+#define QMDATA_TLS_FAST
+#endif
+
+thread_local int tls_thread_id QMDATA_TLS_FAST = 0;
+
+int FetchThreadId() {
+#if defined(SYS_gettid)
+  int id = static_cast<int>(syscall(SYS_gettid));
+#else
+  static std::atomic<int> next{1};
+  int id = next.fetch_add(1, std::memory_order_relaxed);
+#endif
+  if (id == 0) id = -1;  // 0 means free; no live thread has id 0 anyway
+  tls_thread_id = id;
+  return id;
+}
+
+}  // namespace
+
+int CurrentThreadId() {
+  const int id = tls_thread_id;
+  return id != 0 ? id : FetchThreadId();
+}
+
+void YieldSlice() { sched_yield(); }
+
+#endif
+
+}  // namespace qmdata::detail

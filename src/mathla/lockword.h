@@ -1,0 +1,77 @@
+// The per-block spin lock of QmMathLA::vector: a 32-bit word that is 0 when
+// free and holds the owning thread's id when taken. Internal; not installed.
+//
+// The thread id and the yield are the only platform-specific parts: on
+// Windows GetCurrentThreadId and SwitchToThread, elsewhere the kernel's
+// thread id (cached per thread, so taking the lock makes no system call) and
+// sched_yield. Ids are never 0, so 0 always means free.
+
+#ifndef QMDATA_SRC_MATHLA_LOCKWORD_H_
+#define QMDATA_SRC_MATHLA_LOCKWORD_H_
+
+#include <atomic>
+
+#if defined(_WIN32)
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#endif
+
+namespace qmdata::detail {
+
+// The calling thread's id; never 0.
+int CurrentThreadId();
+// Gives up the rest of the calling thread's time slice.
+void YieldSlice();
+
+// Takes the lock word for the calling thread. Re-entrant without a depth
+// count: the owner passes straight through.
+#if defined(_WIN32)
+
+static_assert(sizeof(LONG) == sizeof(int), "the lock word is 32 bits");
+
+inline void LockWord(int* word) {
+  const LONG self = static_cast<LONG>(CurrentThreadId());
+  auto* lock = reinterpret_cast<volatile LONG*>(word);
+  // The interlocked operations are full barriers.
+  for (;;) {
+    const LONG seen = InterlockedCompareExchange(lock, self, 0);
+    if (seen == 0 || seen == self) return;
+    YieldSlice();
+  }
+}
+
+inline void UnlockWord(int* word) {
+  InterlockedExchange(reinterpret_cast<volatile LONG*>(word), 0);
+}
+
+#else
+
+inline void LockWord(int* word) {
+  const int self = CurrentThreadId();
+  std::atomic_ref<int> lock(*word);
+  int expected = 0;
+  // Acquire on success: the owner then sees every write the previous owner
+  // made before its release.
+  while (!lock.compare_exchange_strong(expected, self,
+                                       std::memory_order_acquire,
+                                       std::memory_order_relaxed)) {
+    if (expected == self) return;  // already ours
+    YieldSlice();
+    expected = 0;
+  }
+}
+
+// Frees the lock word, whoever holds it.
+inline void UnlockWord(int* word) {
+  // Release: publishes the owner's writes (the shared count) to the next
+  // owner's acquire.
+  std::atomic_ref<int>(*word).exchange(0, std::memory_order_release);
+}
+
+#endif
+
+}  // namespace qmdata::detail
+
+#endif  // QMDATA_SRC_MATHLA_LOCKWORD_H_

@@ -1,0 +1,5 @@
+// QmMathLA::vector: archive members. Included once, by vector.cpp.
+
+#include "mathla/vector.h"
+
+namespace QmMathLA {}  // namespace QmMathLA
