@@ -1,1 +1,25 @@
-// placeholder
+// The quality tag's archive operators: one int, 0 or 1, no tag and no
+// version. The operator, not the archive's storing flag, picks the
+// direction.
+
+#include "drange/qualtag.h"
+
+#include "rtarchive/archive.h"
+
+QmRTArchive& operator<<(QmRTArchive& archive, qmo_qualtag& tag) {
+  // No handler: archive exceptions reach the caller as they are.
+  archive << (tag == qmo_qual_good ? 1 : 0);
+  return archive;
+}
+
+QmRTArchive& operator>>(QmRTArchive& archive, qmo_qualtag& tag) {
+  int value = 0;
+  try {
+    archive >> value;
+  } catch (...) {
+    throw -1;
+  }
+  if (value != qmo_qual_bad && value != qmo_qual_good) throw -1;
+  tag = static_cast<qmo_qualtag>(value);
+  return archive;
+}
