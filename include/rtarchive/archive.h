@@ -50,7 +50,9 @@ class QMDATA_EXPORT QmRTArchive {
   // A 4-byte two's-complement int.
   QmRTArchive& operator<<(int value) {
     const auto u = static_cast<std::uint32_t>(value);
-    if (!(PutByte(u) & PutByte(u >> 8) & PutByte(u >> 16) & PutByte(u >> 24))) {
+    // && keeps the four bytes in order and stops at the first failure.
+    if (!(PutByte(u) && PutByte(u >> 8) && PutByte(u >> 16) &&
+          PutByte(u >> 24))) {
       Fail("write of an int");
     }
     m_offset += 4;

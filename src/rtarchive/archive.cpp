@@ -1,1 +1,157 @@
-// placeholder
+// QmRTArchive: the archive primitives. The byte layout is described in
+// docs/FORMAT.md ("Primitives").
+
+#include "rtarchive/archive.h"
+
+#include <cstring>
+#include <ios>
+#include <istream>
+#include <limits>
+#include <ostream>
+#include <string>
+
+#include "rtarchive/coding.h"
+
+namespace {
+
+using qmdata::detail::DecodeFixed32;
+using qmdata::detail::EncodeFixed32;
+using qmdata::detail::kFixed32Size;
+
+std::streambuf* BufferOf(std::ios& s) {
+  std::streambuf* buf = s.rdbuf();
+  if (buf == nullptr) {
+    throw QmArchiveError("QmRTArchive: the stream has no stream buffer");
+  }
+  return buf;
+}
+
+}  // namespace
+
+QmArchiveError::QmArchiveError(const std::string& what)
+    : std::runtime_error(what) {}
+
+QmRTArchive::QmRTArchive(std::ostream& os)
+    : m_storing(1), m_buf(BufferOf(os)), m_stream(&os), m_offset(0) {}
+
+QmRTArchive::QmRTArchive(std::istream& is)
+    : m_storing(0), m_buf(BufferOf(is)), m_stream(&is), m_offset(0) {}
+
+void QmRTArchive::Fail(const char* what) const {
+  // The stream may be set to throw on badbit; the archive's own error is the
+  // one callers get either way.
+  try {
+    m_stream->setstate(std::ios::badbit);
+  } catch (...) {
+  }
+  throw QmArchiveError(std::string("QmRTArchive: ") + what +
+                       " failed at byte offset " + std::to_string(m_offset));
+}
+
+QmRTArchive& QmRTArchive::operator<<(unsigned long value) {
+  if (value > 0xFFFFFFFFul) Fail("store of an unsigned long above 0xFFFFFFFF");
+  unsigned char bytes[kFixed32Size];
+  EncodeFixed32(bytes, static_cast<std::uint32_t>(value));
+  if (m_buf->sputn(reinterpret_cast<const char*>(bytes), kFixed32Size) !=
+      static_cast<std::streamsize>(kFixed32Size)) {
+    Fail("write of an unsigned long");
+  }
+  m_offset += kFixed32Size;
+  return *this;
+}
+
+QmRTArchive& QmRTArchive::operator>>(unsigned long& value) {
+  unsigned char bytes[kFixed32Size];
+  if (m_buf->sgetn(reinterpret_cast<char*>(bytes), kFixed32Size) !=
+      static_cast<std::streamsize>(kFixed32Size)) {
+    Fail("read of an unsigned long");
+  }
+  m_offset += kFixed32Size;
+  value = DecodeFixed32(bytes);
+  return *this;
+}
+
+void QmRTArchive::WriteString(const char* s) {
+  const std::size_t len = s == nullptr ? 0 : std::strlen(s);
+  if (len > 0xFFFFFFFFu) Fail("store of a string longer than 0xFFFFFFFF bytes");
+  unsigned char bytes[kFixed32Size];
+  EncodeFixed32(bytes, static_cast<std::uint32_t>(len));
+  if (m_buf->sputn(reinterpret_cast<const char*>(bytes), kFixed32Size) !=
+      static_cast<std::streamsize>(kFixed32Size)) {
+    Fail("write of a string length");
+  }
+  m_offset += kFixed32Size;
+  if (len > 0) {
+    if (m_buf->sputn(s, static_cast<std::streamsize>(len)) !=
+        static_cast<std::streamsize>(len)) {
+      Fail("write of a string");
+    }
+    m_offset += len;
+  }
+}
+
+char* QmRTArchive::ReadString(char* buf, unsigned limit) {
+  if (buf == nullptr) Fail("read of a string into a null buffer");
+  buf[0] = '\0';
+  unsigned char bytes[kFixed32Size];
+  if (m_buf->sgetn(reinterpret_cast<char*>(bytes), kFixed32Size) !=
+      static_cast<std::streamsize>(kFixed32Size)) {
+    Fail("read of a string length");
+  }
+  m_offset += kFixed32Size;
+  const std::uint32_t len = DecodeFixed32(bytes);
+  if (len > limit) {
+    // The stream stays just after the length; the bytes are not consumed.
+    throw QmArchiveError("QmRTArchive: a string of " + std::to_string(len) +
+                         " bytes exceeds the limit of " +
+                         std::to_string(limit) + " at byte offset " +
+                         std::to_string(m_offset - kFixed32Size));
+  }
+  if (len > 0) {
+    if (m_buf->sgetn(buf, static_cast<std::streamsize>(len)) !=
+        static_cast<std::streamsize>(len)) {
+      buf[0] = '\0';
+      Fail("read of a string");
+    }
+    m_offset += len;
+  }
+  buf[len] = '\0';
+  return buf;
+}
+
+void QmRTArchive::Write(const void* data, unsigned n) {
+  if (n == 0) return;
+  if (data == nullptr) Fail("write of a raw block from a null pointer");
+  if (m_buf->sputn(static_cast<const char*>(data),
+                   static_cast<std::streamsize>(n)) !=
+      static_cast<std::streamsize>(n)) {
+    Fail("write of a raw block");
+  }
+  m_offset += n;
+}
+
+unsigned QmRTArchive::Read(void* data, unsigned n) {
+  if (n == 0) return 0;
+  if (data == nullptr) Fail("read of a raw block into a null pointer");
+  if (m_buf->sgetn(static_cast<char*>(data), static_cast<std::streamsize>(n)) !=
+      static_cast<std::streamsize>(n)) {
+    Fail("read of a raw block");
+  }
+  m_offset += n;
+  return n;
+}
+
+bool QmRTArchive::MayHold(std::uint64_t n) const {
+  if (m_storing != 0 || n == 0) return true;
+  // Cheap answer first: bytes already in the get area.
+  const std::streamsize avail = m_buf->in_avail();
+  if (avail > 0 && static_cast<std::uint64_t>(avail) >= n) return true;
+  const std::streampos here = m_buf->pubseekoff(0, std::ios::cur, std::ios::in);
+  if (here == std::streampos(std::streamoff(-1))) return true;  // not seekable
+  const std::streampos end = m_buf->pubseekoff(0, std::ios::end, std::ios::in);
+  // Back to where reading stands, whatever the probe found.
+  m_buf->pubseekpos(here, std::ios::in);
+  if (end == std::streampos(std::streamoff(-1))) return true;
+  const std::streamoff left = std::streamoff(end) - std::streamoff(here);
+  return left >= 0 && static_cast<std::uint64_t>(left) >= n;
+}

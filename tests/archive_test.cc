@@ -1,0 +1,236 @@
+#include "rtarchive/archive.h"
+
+#include <climits>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <streambuf>
+#include <string>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::string Bytes(std::initializer_list<int> list) {
+  std::string s;
+  for (int b : list) s.push_back(static_cast<char>(b));
+  return s;
+}
+
+std::string ReadFixture(const char* name) {
+  std::ifstream f(std::string(QMDATA_TEST_DATA_DIR) + "/" + name,
+                  std::ios::binary);
+  EXPECT_TRUE(f.good()) << name;
+  return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+// A stream buffer that accepts `room` bytes and then refuses every write.
+class LimitedBuf : public std::streambuf {
+ public:
+  explicit LimitedBuf(std::size_t room) : m_room(room) {}
+  std::string m_data;
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (traits_type::eq_int_type(c, traits_type::eof())) return 0;
+    if (m_data.size() >= m_room) return traits_type::eof();
+    m_data.push_back(traits_type::to_char_type(c));
+    return c;
+  }
+
+ private:
+  std::size_t m_room;
+};
+
+TEST(ArchivePrimitives, EncodingOutput) {
+  std::ostringstream os;
+  QmRTArchive ar(os);
+  EXPECT_NE(ar.m_storing, 0);
+  ar << 1 << -2 << INT_MIN << 0x12345678;
+  ar << 0xFFFFFFFFul << 7ul;
+  ar.WriteString("ab");
+  ar.WriteString("");
+  ar.WriteString(nullptr);
+  ar.Write("\x01\xFFz", 3);
+  ar.Write(nullptr, 0);
+  const std::string expected =
+      Bytes({1,    0,    0,    0,    0xFE, 0xFF, 0xFF, 0xFF, 0,    0, 0,
+             0x80, 0x78, 0x56, 0x34, 0x12, 0xFF, 0xFF, 0xFF, 0xFF, 7, 0,
+             0,    0,    2,    0,    0,    0,    'a',  'b',  0,    0, 0,
+             0,    0,    0,    0,    0,    1,    0xFF, 'z'});
+  EXPECT_EQ(os.str(), expected);
+  EXPECT_EQ(ar.Offset(), expected.size());
+  EXPECT_EQ(os.str(), ReadFixture("archive_primitives.bin"));
+}
+
+TEST(ArchivePrimitives, LoadsWhatWasStored) {
+  std::istringstream is(ReadFixture("archive_primitives.bin"));
+  QmRTArchive ar(is);
+  EXPECT_EQ(ar.m_storing, 0);
+  int a = 0, b = 0, c = 0, d = 0;
+  ar >> a >> b >> c >> d;
+  EXPECT_EQ(a, 1);
+  EXPECT_EQ(b, -2);
+  EXPECT_EQ(c, INT_MIN);
+  EXPECT_EQ(d, 0x12345678);
+  unsigned long big = 0, small = 0;
+  ar >> big >> small;
+  EXPECT_EQ(big, 0xFFFFFFFFul);
+  EXPECT_EQ(small, 7ul);
+  char buf[20];
+  EXPECT_EQ(ar.ReadString(buf, 19), buf);
+  EXPECT_STREQ(buf, "ab");
+  EXPECT_STREQ(ar.ReadString(buf, 19), "");
+  EXPECT_STREQ(ar.ReadString(buf, 0), "");
+  char raw[3];
+  EXPECT_EQ(ar.Read(raw, 3), 3u);
+  EXPECT_EQ(std::string(raw, 3), Bytes({1, 0xFF, 'z'}));
+  EXPECT_EQ(ar.Read(nullptr, 0), 0u);
+  EXPECT_EQ(ar.Offset(), 41u);
+}
+
+TEST(ArchivePrimitives, IntRoundTripsEdgeValues) {
+  const int values[] = {0, 1, -1, 255, 256, -256, INT_MAX, INT_MIN, 0x01020304};
+  std::ostringstream os;
+  QmRTArchive out(os);
+  for (int v : values) out << v;
+  std::istringstream is(os.str());
+  QmRTArchive in(is);
+  for (int v : values) {
+    int got = 0;
+    in >> got;
+    EXPECT_EQ(got, v);
+  }
+}
+
+TEST(ArchivePrimitives, ShortReadsThrowWithOffset) {
+  std::istringstream is(Bytes({5, 0, 0, 0, 9, 9}));
+  QmRTArchive ar(is);
+  int v = 0;
+  ar >> v;
+  try {
+    ar >> v;
+    FAIL() << "no throw";
+  } catch (const QmArchiveError& e) {
+    EXPECT_NE(std::string(e.what()).find("int"), std::string::npos);
+    EXPECT_NE(std::string(e.what()).find("offset 4"), std::string::npos);
+  }
+  EXPECT_TRUE(is.bad());
+
+  std::istringstream s2(Bytes({1, 0}));
+  QmRTArchive a2(s2);
+  unsigned long ul = 0;
+  EXPECT_THROW(a2 >> ul, QmArchiveError);
+
+  std::istringstream s3(Bytes({4, 0, 0, 0, 'a', 'b'}));
+  QmRTArchive a3(s3);
+  char buf[20];
+  EXPECT_THROW(a3.ReadString(buf, 19), QmArchiveError);
+  EXPECT_STREQ(buf, "");
+
+  std::istringstream s4(Bytes({1, 2}));
+  QmRTArchive a4(s4);
+  char raw[3];
+  EXPECT_THROW(a4.Read(raw, 3), QmArchiveError);
+}
+
+TEST(ArchivePrimitives, TooLongStringThrowsAfterLength) {
+  std::ostringstream os;
+  QmRTArchive out(os);
+  out.WriteString("01234567890123456789");  // 20 characters
+  out << 42;
+  std::istringstream is(os.str());
+  QmRTArchive in(is);
+  char buf[20] = "junk";
+  try {
+    in.ReadString(buf, 19);
+    FAIL() << "no throw";
+  } catch (const QmArchiveError& e) {
+    EXPECT_NE(std::string(e.what()).find("offset 0"), std::string::npos);
+  }
+  EXPECT_STREQ(buf, "");
+  EXPECT_EQ(in.Offset(), 4u);
+  EXPECT_EQ(is.tellg(), 4);
+  // The limit itself is fine.
+  std::istringstream is2(os.str());
+  QmRTArchive in2(is2);
+  char big[21];
+  EXPECT_STREQ(in2.ReadString(big, 20), "01234567890123456789");
+  int v = 0;
+  in2 >> v;
+  EXPECT_EQ(v, 42);
+}
+
+TEST(ArchivePrimitives, UnsignedLongAboveFourBytesThrows) {
+  if (sizeof(unsigned long) <= 4) GTEST_SKIP() << "unsigned long is 4 bytes";
+  std::ostringstream os;
+  QmRTArchive ar(os);
+  EXPECT_THROW(ar << static_cast<unsigned long>(0x100000000ull),
+               QmArchiveError);
+  EXPECT_EQ(os.str(), "");
+}
+
+TEST(ArchivePrimitives, FailingStreamThrowsAndSetsBadbit) {
+  for (std::size_t room = 0; room < 12; ++room) {
+    LimitedBuf buf(room);
+    std::ostream os(&buf);
+    QmRTArchive ar(os);
+    bool threw = false;
+    try {
+      ar << 0x01020304;
+      ar << 5ul;
+      ar.WriteString("x");
+      ar.Write("abc", 3);
+    } catch (const QmArchiveError&) {
+      threw = true;
+    }
+    // 4 + 4 + 5 + 3 = 16 bytes are needed.
+    EXPECT_TRUE(threw) << room;
+    EXPECT_TRUE(os.bad()) << room;
+    EXPECT_EQ(buf.m_data.size(), room);
+  }
+}
+
+TEST(ArchivePrimitives, WritesReachTheStreamAtOnce) {
+  const std::string path = ::testing::TempDir() + "qmdata_archive_at_once.bin";
+  std::ofstream f(path, std::ios::binary);
+  QmRTArchive ar(f);
+  ar << 7;
+  ar.WriteString("tag");
+  EXPECT_EQ(f.tellp(), 11);
+  std::ostringstream os;
+  QmRTArchive a2(os);
+  a2 << 9;
+  EXPECT_EQ(os.str().size(), 4u);
+  f.close();
+  std::remove(path.c_str());
+}
+
+TEST(ArchivePrimitives, MayHoldAndKeepsPosition) {
+  std::istringstream is(std::string(10, 'x'));
+  QmRTArchive ar(is);
+  char raw[3];
+  ar.Read(raw, 3);
+  EXPECT_TRUE(ar.MayHold(0));
+  EXPECT_TRUE(ar.MayHold(7));
+  EXPECT_FALSE(ar.MayHold(8));
+  EXPECT_FALSE(ar.MayHold(1ull << 40));
+  EXPECT_EQ(is.tellg(), 3);
+  EXPECT_EQ(ar.Read(raw, 3), 3u);
+
+  // A stream that cannot seek may hold anything.
+  LimitedBuf none(0);
+  std::istream unseekable(&none);
+  QmRTArchive a2(unseekable);
+  EXPECT_TRUE(a2.MayHold(1ull << 40));
+}
+
+TEST(ArchivePrimitives, StreamWithoutBufferIsRefused) {
+  std::istream is(nullptr);
+  EXPECT_THROW(QmRTArchive ar(is), QmArchiveError);
+  std::ostream os(nullptr);
+  EXPECT_THROW(QmRTArchive ar(os), QmArchiveError);
+}
+
+}  // namespace
