@@ -1,0 +1,122 @@
+// The quality tag's archive operators.
+
+#include "drange/qualtag.h"
+
+#include <climits>
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "rtarchive/archive.h"
+
+namespace {
+
+std::string Ints(std::initializer_list<int> values) {
+  std::string out;
+  for (int v : values) {
+    const auto u = static_cast<std::uint32_t>(v);
+    for (int shift = 0; shift < 32; shift += 8) {
+      out.push_back(static_cast<char>((u >> shift) & 0xFF));
+    }
+  }
+  return out;
+}
+
+std::string ReadFixture(const char* name) {
+  std::ifstream f(std::string(QMDATA_TEST_DATA_DIR) + "/" + name,
+                  std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+template <typename F>
+int ThrownInt(F f) {
+  try {
+    f();
+  } catch (int e) {
+    return e;
+  }
+  return 0;
+}
+
+// A stream buffer that accepts and yields nothing.
+struct RefusingBuf : std::streambuf {};
+
+}  // namespace
+
+TEST(QualTag, WritesOneForGoodAndZeroForAnythingElse) {
+  std::ostringstream os;
+  QmRTArchive out(os);
+  qmo_qualtag good = qmo_qual_good;
+  qmo_qualtag bad = qmo_qual_bad;
+  qmo_qualtag two = static_cast<qmo_qualtag>(2);
+  qmo_qualtag minus = static_cast<qmo_qualtag>(-1);
+  qmo_qualtag lowest = static_cast<qmo_qualtag>(INT32_MIN);
+  out << good << bad << two << minus << lowest;
+  EXPECT_EQ(os.str(), Ints({1, 0, 0, 0, 0}));
+  EXPECT_EQ(os.str().substr(0, 4), ReadFixture("qualtag_good.bin"));
+  EXPECT_EQ(os.str().substr(4, 4), ReadFixture("qualtag_bad.bin"));
+  EXPECT_EQ(two, 2);  // the writer leaves the tag alone
+  EXPECT_EQ(minus, -1);
+}
+
+TEST(QualTag, ReadsZeroAndOne) {
+  std::istringstream is(ReadFixture("qualtag_good.bin") +
+                        ReadFixture("qualtag_bad.bin"));
+  QmRTArchive in(is);
+  qmo_qualtag tag = qmo_qual_bad;
+  in >> tag;
+  EXPECT_EQ(tag, qmo_qual_good);
+  in >> tag;
+  EXPECT_EQ(tag, qmo_qual_bad);
+}
+
+TEST(QualTag, RejectsOtherValuesLeavingTagUnchanged) {
+  for (int stored : {2, -1, 256, INT_MIN, INT_MAX}) {
+    std::istringstream is(Ints({stored}));
+    QmRTArchive in(is);
+    qmo_qualtag tag = qmo_qual_good;
+    EXPECT_EQ(ThrownInt([&] { in >> tag; }), -1) << stored;
+    EXPECT_EQ(tag, qmo_qual_good) << stored;
+  }
+  // A short read: the archive's error becomes -1.
+  std::istringstream is(std::string("\x01\x00", 2));
+  QmRTArchive in(is);
+  qmo_qualtag tag = static_cast<qmo_qualtag>(5);
+  EXPECT_EQ(ThrownInt([&] { in >> tag; }), -1);
+  EXPECT_EQ(tag, 5);
+}
+
+TEST(QualTag, OperatorNotArchivePicksDirection) {
+  // One stream for both directions: a storing archive that is read from and
+  // a loading archive that is written to.
+  std::stringstream ss;
+  QmRTArchive storing(static_cast<std::ostream&>(ss));
+  qmo_qualtag good = qmo_qual_good;
+  storing << good;
+  qmo_qualtag read_back = qmo_qual_bad;
+  storing >> read_back;
+  EXPECT_EQ(read_back, qmo_qual_good);
+
+  std::stringstream ss2;
+  QmRTArchive loading(static_cast<std::istream&>(ss2));
+  loading << good;
+  EXPECT_EQ(ss2.str(), Ints({1}));
+}
+
+TEST(QualTag, WriterPassesArchiveErrorThrough) {
+  RefusingBuf buf;
+  std::ostream os(&buf);
+  QmRTArchive out(os);
+  qmo_qualtag tag = qmo_qual_good;
+  EXPECT_THROW(out << tag, QmArchiveError);
+  EXPECT_EQ(tag, qmo_qual_good);
+
+  std::istream is(&buf);
+  QmRTArchive in(is);
+  EXPECT_EQ(ThrownInt([&] { in >> tag; }), -1);
+  EXPECT_EQ(tag, qmo_qual_good);
+}
