@@ -1,0 +1,23 @@
+# 32-bit x86 Linux on an x86-64 Debian host: gcc/g++ with -m32 and the i386
+# multiarch libraries (g++-multilib, zlib1g-dev:i386, libgtest-dev:i386).
+#
+#   cmake -S . -B build/i686 -DCMAKE_TOOLCHAIN_FILE=cmake/linux-i686.cmake
+#
+# Set CMAKE_C_COMPILER/CMAKE_CXX_COMPILER on the command line to use clang.
+set(CMAKE_SYSTEM_NAME Linux)
+set(CMAKE_SYSTEM_PROCESSOR i686)
+if(NOT CMAKE_C_COMPILER)
+  set(CMAKE_C_COMPILER gcc)
+endif()
+if(NOT CMAKE_CXX_COMPILER)
+  set(CMAKE_CXX_COMPILER g++)
+endif()
+set(CMAKE_C_FLAGS_INIT "-m32")
+set(CMAKE_CXX_FLAGS_INIT "-m32")
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-m32")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-m32")
+set(CMAKE_MODULE_LINKER_FLAGS_INIT "-m32")
+# find_package/find_library look in lib/i386-linux-gnu instead of the host's
+# lib/x86_64-linux-gnu.
+set(CMAKE_LIBRARY_ARCHITECTURE i386-linux-gnu)
+# The i386 binaries run natively on the x86-64 host: no emulator.

@@ -1,0 +1,290 @@
+// Thread stress of the shared block's count and lock.
+//
+// Scheme. The main thread makes one owned block (the "root" vector) and, for
+// each worker, a sharer of it; then it starts 2, 4 or 8 workers. Each worker
+// repeatedly copies its sharer and the root into locals (the copy
+// constructor), assigns them to one another, to the empty vector and to a
+// private block of its own (operator=, which lets go of the old block before
+// it shares the new one), reads an element through them and destroys them.
+// Every iteration gives back every share it took, so the workers' net effect
+// on the count is zero. At each quiescent point (all workers joined) the
+// count is therefore exact: the number of sharers the main thread still
+// holds, with a negative sign once the block has been unhooked.
+//
+// Three runs per thread count:
+//   - churn only: the count comes back to 1 + workers, nothing is freed;
+//   - one worker unhooks the block mid-run while the others churn: the sign
+//     flips exactly once and the count stays exact; after every sharer is
+//     gone the array is intact (the library never frees it) and the count
+//     and lock word were each freed exactly once;
+//   - the root is dropped and every worker destroys its sharer at the end of
+//     its churn: the last one frees the elements, the count and the lock word,
+//     each exactly once.
+// Frees are counted by replacing the global deallocation operators, which the
+// library's own releases reach on ELF platforms. A Windows DLL keeps its own
+// operators, so there the free counts are not checked (the sanitizer and
+// valgrind builds still catch a double or a missing free).
+
+#include <atomic>
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <thread>
+#include <type_traits>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "mathla/vector.h"
+
+namespace {
+
+using IntVector = QmMathLA::vector<int>;
+
+// The vector's five fields, in declaration order.
+struct Fields {
+  int n;
+  int* data;
+  int index;
+  int* refs;
+  int* lock;
+};
+static_assert(std::is_standard_layout_v<IntVector>);
+static_assert(sizeof(Fields) == sizeof(IntVector));
+
+Fields FieldsOf(const IntVector& v) {
+  Fields f;
+  std::memcpy(&f, static_cast<const void*>(&v), sizeof f);
+  return f;
+}
+
+// --- release counting -------------------------------------------------------
+
+#if defined(_WIN32) && !defined(QMDATA_STATIC)
+constexpr bool kCountsFrees = false;
+#else
+constexpr bool kCountsFrees = true;
+#endif
+
+// Up to three watched pointers (elements, count, lock word). A watched
+// address that malloc hands out again stops being watched, so a later free of
+// the reused memory is not mistaken for a second free of the block.
+constexpr int kWatched = 3;
+std::atomic<void*> g_watched[kWatched];
+std::atomic<int> g_released[kWatched];
+
+void Watch(void* a, void* b, void* c) {
+  void* ptrs[kWatched] = {a, b, c};
+  for (int i = 0; i < kWatched; ++i) {
+    g_released[i].store(0);
+    g_watched[i].store(ptrs[i]);
+  }
+}
+
+void* Allocate(std::size_t size) {
+  void* p = std::malloc(size != 0 ? size : 1);
+  if (p == nullptr) throw std::bad_alloc();
+  for (auto& w : g_watched) {
+    void* expected = p;
+    w.compare_exchange_strong(expected, nullptr);
+  }
+  return p;
+}
+
+void Release(void* p) {
+  if (p == nullptr) return;
+  for (int i = 0; i < kWatched; ++i) {
+    if (g_watched[i].load() == p) g_released[i].fetch_add(1);
+  }
+  std::free(p);
+}
+
+// --- the workers
+// --------------------------------------------------------------
+
+constexpr int kElems = 16;
+
+// Holds every worker until all have started, so that their loops overlap.
+class StartGate {
+ public:
+  explicit StartGate(int threads) : waiting_(threads) {}
+  void ArriveAndWait() {
+    waiting_.fetch_sub(1);
+    while (waiting_.load() > 0) std::this_thread::yield();
+  }
+
+ private:
+  std::atomic<int> waiting_;
+};
+
+// Copies, assigns and destroys sharers of own's and root's block. Reads only
+// fields of objects this thread owns, plus root's fields, which nobody changes
+// while workers run.
+void Churn(const IntVector& root, const IntVector& own, int iterations,
+           std::atomic<long>* bad_reads, StartGate* gate = nullptr) {
+  if (gate != nullptr) gate->ArriveAndWait();
+  int raw[kElems];
+  for (int i = 0; i < kElems; ++i) raw[i] = -i;
+  IntVector priv(kElems, raw, 0);  // a block of this thread alone
+  long bad = 0;
+  for (int it = 0; it < iterations; ++it) {
+    IntVector a(own);
+    IntVector b(root);
+    IntVector c;
+    c = a;
+    a = priv;
+    b = c;
+    c = IntVector();
+    {
+      IntVector d(b);
+      IntVector e = d;
+      d = priv;
+      e = root;
+      if (e[it % kElems] != 1000 + it % kElems) ++bad;
+    }
+    a = b;
+    if (a[it] != 1000 + it % kElems) ++bad;
+  }
+  bad_reads->fetch_add(bad);
+}
+
+IntVector MakeRoot() {
+  int raw[kElems];
+  for (int i = 0; i < kElems; ++i) raw[i] = 1000 + i;
+  return IntVector(kElems, raw, 0);
+}
+
+// Iterations per worker: enough for the threads to overlap many times, small
+// enough to stay within a few seconds under ThreadSanitizer.
+int Iterations(int threads) { return 96000 / threads; }
+
+class VectorStress : public ::testing::TestWithParam<int> {};
+
+TEST_P(VectorStress, ChurnLeavesCountExact) {
+  const int threads = GetParam();
+  IntVector root = MakeRoot();
+  const Fields rf = FieldsOf(root);
+  Watch(rf.data, rf.refs, rf.lock);
+  std::vector<IntVector> sharers(threads, root);
+  ASSERT_EQ(*rf.refs, 1 + threads);
+
+  std::atomic<long> bad_reads{0};
+  StartGate gate(threads);
+  std::vector<std::thread> pool;
+  for (int t = 0; t < threads; ++t) {
+    pool.emplace_back(Churn, std::cref(root), std::cref(sharers[t]),
+                      Iterations(threads), &bad_reads, &gate);
+  }
+  for (auto& th : pool) th.join();
+
+  EXPECT_EQ(bad_reads.load(), 0);
+  EXPECT_EQ(*rf.refs, 1 + threads);
+  EXPECT_EQ(*rf.lock, 0) << "lock word left taken";
+  for (const IntVector& s : sharers) {
+    const Fields f = FieldsOf(s);
+    EXPECT_EQ(f.data, rf.data);
+    EXPECT_EQ(f.refs, rf.refs);
+    EXPECT_EQ(f.lock, rf.lock);
+  }
+  if (kCountsFrees) {
+    for (int i = 0; i < kWatched; ++i) EXPECT_EQ(g_released[i].load(), 0);
+  }
+  sharers.clear();
+  EXPECT_EQ(*rf.refs, 1);
+}
+
+TEST_P(VectorStress, UnhookMidRunFlipsSignOnceAndKeepsArray) {
+  const int threads = GetParam();
+  IntVector root = MakeRoot();
+  const Fields rf = FieldsOf(root);
+  Watch(rf.data, rf.refs, rf.lock);
+  std::vector<IntVector> sharers(threads, root);
+
+  std::atomic<long> bad_reads{0};
+  std::atomic<int> unhooked{0};
+  int* array = nullptr;
+  StartGate gate(threads);
+  std::vector<std::thread> pool;
+  for (int t = 0; t < threads; ++t) {
+    pool.emplace_back([&, t] {
+      const int iterations = Iterations(threads);
+      Churn(root, sharers[t], iterations / 2, &bad_reads, &gate);
+      // Every worker tries; exactly one unhook may succeed.
+      if (int* p = sharers[t].unhook()) {
+        unhooked.fetch_add(1);
+        array = p;
+      }
+      Churn(root, sharers[t], iterations - iterations / 2, &bad_reads);
+    });
+  }
+  for (auto& th : pool) th.join();
+
+  EXPECT_EQ(bad_reads.load(), 0);
+  ASSERT_EQ(unhooked.load(), 1);
+  ASSERT_EQ(array, rf.data);
+  EXPECT_EQ(*rf.refs, -(1 + threads));
+  EXPECT_EQ(root.unhook(), nullptr);
+  EXPECT_EQ(*rf.refs, -(1 + threads));
+
+  // Drop every sharer but the root: the count climbs back towards -1.
+  sharers.clear();
+  EXPECT_EQ(*rf.refs, -1);
+  root = IntVector();
+  for (int i = 0; i < kElems; ++i) ASSERT_EQ(array[i], 1000 + i);
+  if (kCountsFrees) {
+    EXPECT_EQ(g_released[0].load(), 0) << "unhooked elements freed";
+    EXPECT_EQ(g_released[1].load(), 1) << "shared count";
+    EXPECT_EQ(g_released[2].load(), 1) << "lock word";
+  }
+  delete[] array;
+}
+
+TEST_P(VectorStress, LastOfConcurrentSharersFreesOnce) {
+  const int threads = GetParam();
+  auto root = std::make_unique<IntVector>(MakeRoot());
+  const Fields rf = FieldsOf(*root);
+  Watch(rf.data, rf.refs, rf.lock);
+  std::vector<std::unique_ptr<IntVector>> sharers;
+  for (int t = 0; t < threads; ++t) {
+    sharers.push_back(std::make_unique<IntVector>(*root));
+  }
+
+  std::atomic<long> bad_reads{0};
+  std::atomic<int> started{0};
+  StartGate gate(threads);
+  std::vector<std::thread> pool;
+  for (int t = 0; t < threads; ++t) {
+    pool.emplace_back([&, t] {
+      IntVector& own = *sharers[t];
+      IntVector keep(own);  // a second share, taken while the root is alive
+      started.fetch_add(1);
+      Churn(own, own, Iterations(threads) / 2, &bad_reads, &gate);
+      sharers[t].reset();
+      Churn(keep, keep, Iterations(threads) / 2, &bad_reads);
+    });
+  }
+  // Drop the root once every worker holds its own second share.
+  while (started.load() < threads) std::this_thread::yield();
+  root.reset();
+  for (auto& th : pool) th.join();
+
+  EXPECT_EQ(bad_reads.load(), 0);
+  if (kCountsFrees) {
+    EXPECT_EQ(g_released[0].load(), 1) << "elements";
+    EXPECT_EQ(g_released[1].load(), 1) << "shared count";
+    EXPECT_EQ(g_released[2].load(), 1) << "lock word";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Threads, VectorStress, ::testing::Values(2, 4, 8));
+
+}  // namespace
+
+void* operator new(std::size_t size) { return Allocate(size); }
+void* operator new[](std::size_t size) { return Allocate(size); }
+void operator delete(void* p) noexcept { Release(p); }
+void operator delete[](void* p) noexcept { Release(p); }
+void operator delete(void* p, std::size_t) noexcept { Release(p); }
+void operator delete[](void* p, std::size_t) noexcept { Release(p); }
