@@ -16,17 +16,7 @@ void YieldSlice() { SwitchToThread(); }
 
 #else
 
-namespace {
-
-// Initial-exec TLS: one load relative to the thread pointer, no call into the
-// dynamic linker on each lock.
-#if defined(__GNUC__)
-#define QMDATA_TLS_FAST __attribute__((tls_model("initial-exec")))
-#else
-#define QMDATA_TLS_FAST
-#endif
-
-thread_local int tls_thread_id QMDATA_TLS_FAST = 0;
+constinit thread_local int tls_thread_id = 0;
 
 int FetchThreadId() {
 #if defined(SYS_gettid)
@@ -38,13 +28,6 @@ int FetchThreadId() {
   if (id == 0) id = -1;  // 0 means free; no live thread has id 0 anyway
   tls_thread_id = id;
   return id;
-}
-
-}  // namespace
-
-int CurrentThreadId() {
-  const int id = tls_thread_id;
-  return id != 0 ? id : FetchThreadId();
 }
 
 void YieldSlice() { sched_yield(); }

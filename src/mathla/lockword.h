@@ -20,8 +20,28 @@
 
 namespace qmdata::detail {
 
+#if defined(_WIN32)
 // The calling thread's id; never 0.
 int CurrentThreadId();
+#else
+// Fetches and caches the calling thread's id on its first lock.
+int FetchThreadId();
+
+// The calling thread's id, cached per thread (0 until fetched). Initial-exec
+// TLS: one load relative to the thread pointer, no call on each lock.
+#if defined(__GNUC__)
+extern constinit thread_local int tls_thread_id
+    __attribute__((tls_model("initial-exec")));
+#else
+extern constinit thread_local int tls_thread_id;
+#endif
+
+// The calling thread's id; never 0.
+inline int CurrentThreadId() {
+  const int id = tls_thread_id;
+  return id != 0 ? id : FetchThreadId();
+}
+#endif
 // Gives up the rest of the calling thread's time slice.
 void YieldSlice();
 
