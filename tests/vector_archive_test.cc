@@ -1,0 +1,419 @@
+#include <climits>
+#include <cstdint>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <random>
+#include <sstream>
+#include <streambuf>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "mathla/vector.h"
+#include "rtarchive/archive.h"
+#include "rtarchive/compression.h"
+
+namespace {
+
+using Vec = QmMathLA::vector<int>;
+
+std::vector<int> Elems(const Vec& v) {
+  std::vector<int> out;
+  for (int i = 0; i < v.elems(); ++i) out.push_back(v[i]);
+  return out;
+}
+
+Vec Make(const std::vector<int>& e) {
+  return Vec(static_cast<int>(e.size()), e.data(), 0);
+}
+
+// The int that f throws: 0 when it returns, 1 for any other exception.
+int ThrownBy(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (int e) {
+    return e;
+  } catch (...) {
+    return 1;
+  }
+  return 0;
+}
+
+std::string Store(Vec& v, bool compressed) {
+  std::ostringstream os;
+  QmRTArchive ar(os);
+  v.Serialize(ar, compressed);
+  return os.str();
+}
+
+// Loads v from bytes; returns what the load threw (0 for success) and
+// requires that the whole input was consumed on success.
+int Load(Vec& v, const std::string& bytes, bool compressed) {
+  std::istringstream is(bytes);
+  QmRTArchive ar(is);
+  const int thrown = ThrownBy([&] { v.Serialize(ar, compressed); });
+  if (thrown == 0) EXPECT_EQ(ar.Offset(), bytes.size());
+  return thrown;
+}
+
+std::string ReadFixture(const char* name) {
+  std::ifstream f(std::string(QMDATA_TEST_DATA_DIR) + "/" + name,
+                  std::ios::binary);
+  EXPECT_TRUE(f.good()) << name;
+  return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+// Writes records item by item, for crafted input.
+struct Record {
+  std::ostringstream os;
+  QmRTArchive ar{os};
+  Record& Tag(const char* s) {
+    ar.WriteString(s);
+    return *this;
+  }
+  Record& Int(int v) {
+    ar << v;
+    return *this;
+  }
+  Record& Len(unsigned long v) {
+    ar << v;
+    return *this;
+  }
+  Record& Raw(const std::string& s) {
+    ar.Write(s.data(), static_cast<unsigned>(s.size()));
+    return *this;
+  }
+  std::string Bytes() const { return os.str(); }
+};
+
+std::string Compress(const std::vector<int>& e) {
+  CZLibCompression z;
+  unsigned long n = 0;
+  void* out = nullptr;
+  EXPECT_TRUE(z.Compress(e.data(), e.size() * 4, n, &out));
+  return std::string(static_cast<const char*>(out), n);
+}
+
+std::vector<int> Pattern(int which, int n) {
+  std::vector<int> e(static_cast<std::size_t>(n));
+  std::mt19937 rng(12345);
+  for (int i = 0; i < n; ++i) {
+    if (which == 0) e[i] = static_cast<int>(rng() % 200) - 100;  // small
+    if (which == 1) e[i] = 1000000 + i;                          // ascending
+    if (which == 2) e[i] = static_cast<int>(rng());              // uniform
+  }
+  return e;
+}
+
+// A stream buffer that accepts `room` bytes and then refuses every write.
+class LimitedBuf : public std::streambuf {
+ public:
+  explicit LimitedBuf(std::size_t room) : m_room(room) {}
+  std::size_t m_written = 0;
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (traits_type::eq_int_type(c, traits_type::eof())) return 0;
+    if (m_written >= m_room) return traits_type::eof();
+    ++m_written;
+    return c;
+  }
+
+ private:
+  std::size_t m_room;
+};
+
+TEST(VectorArchive, RoundTripsBothForms) {
+  for (int n : {0, 1, 1 << 20}) {
+    for (int which = 0; which < 3; ++which) {
+      const std::vector<int> e = Pattern(which, n);
+      Vec v = Make(e);
+      for (bool compressed : {false, true}) {
+        const std::string bytes = Store(v, compressed);
+        Vec back = Make({7, 8});
+        back.setIndex(1);
+        ASSERT_EQ(Load(back, bytes, compressed), 0) << n << " " << which;
+        EXPECT_EQ(back.elems(), n);
+        EXPECT_TRUE(Elems(back) == e) << n << " " << which << " " << compressed;
+        EXPECT_EQ(back.getIndex(), 0);
+        if (compressed && n == (1 << 20) && which == 0) {
+          // Small values compress well.
+          EXPECT_LT(bytes.size(), static_cast<std::size_t>(n) * 2);
+        }
+      }
+      EXPECT_TRUE(Elems(v) == e);  // storing never changes the vector
+    }
+  }
+}
+
+TEST(VectorArchive, PlainRecordBytes) {
+  Vec v = Make({1, -2, 0x01020304});
+  const std::string bytes = Store(v, false);
+  EXPECT_EQ(bytes, ReadFixture("vector_plain.bin"));
+  Vec empty;
+  const std::string empty_bytes = Store(empty, false);
+  EXPECT_EQ(empty_bytes, ReadFixture("vector_plain_empty.bin"));
+  EXPECT_EQ(empty_bytes.size(), 4u + 13 + 4 + 4 + 4 + 11);
+  // Serialize(ar, false) makes exactly the plain record.
+  Vec w = Make({1, -2, 0x01020304});
+  EXPECT_EQ(Store(w, false), Store(v, false));
+  std::ostringstream os;
+  QmRTArchive ar(os);
+  v.Serialize(ar);
+  EXPECT_EQ(os.str(), bytes);
+
+  Vec loaded;
+  EXPECT_EQ(Load(loaded, ReadFixture("vector_plain.bin"), false), 0);
+  EXPECT_TRUE(Elems(loaded) == (std::vector<int>{1, -2, 0x01020304}));
+}
+
+TEST(VectorArchive, CompressedRecordFraming) {
+  Vec v = Make({5, 6, 7});
+  const std::string bytes = Store(v, true);
+  const std::string head =
+      Record().Tag("<StartVector>").Int(1).Int(3).Len(12).Bytes();
+  ASSERT_GT(bytes.size(), head.size() + 4 + 15);
+  EXPECT_EQ(bytes.substr(0, head.size()), head);
+  std::istringstream is(bytes.substr(head.size()));
+  QmRTArchive ar(is);
+  unsigned long packed_len = 0;
+  ar >> packed_len;
+  EXPECT_EQ(bytes.size(), head.size() + 4 + packed_len + 15);
+  EXPECT_EQ(bytes.substr(head.size() + 4 + packed_len),
+            Record().Tag("<EndVector>").Bytes());
+  // The block is a zlib stream of the elements, least significant byte first.
+  std::string block = bytes.substr(head.size() + 4, packed_len);
+  EXPECT_EQ(block[0], '\x78');
+  CZLibCompression z;
+  unsigned char raw[12];
+  ASSERT_TRUE(z.DecompressTo(block.data(), packed_len, raw, 12));
+  EXPECT_EQ(raw[0], 5);
+  EXPECT_EQ(raw[1], 0);
+  EXPECT_EQ(raw[8], 7);
+
+  // The empty vector: lengths 0 and a stream that decodes to nothing.
+  Vec empty;
+  const std::string e = Store(empty, true);
+  const std::string ehead =
+      Record().Tag("<StartVector>").Int(1).Int(0).Len(0).Bytes();
+  EXPECT_EQ(e.substr(0, ehead.size()), ehead);
+  Vec back = Make({1});
+  EXPECT_EQ(Load(back, e, true), 0);
+  EXPECT_EQ(back.elems(), 0);
+
+  // A record written by another zlib writer loads on every backend.
+  Vec fixed;
+  EXPECT_EQ(Load(fixed, ReadFixture("vector_zip.bin"), true), 0);
+  EXPECT_TRUE(Elems(fixed) == (std::vector<int>{1, -2, 0x01020304}));
+}
+
+TEST(VectorArchive, RejectsWrongTags) {
+  const std::string good_end = "<EndVector>";
+  for (bool compressed : {false, true}) {
+    for (const char* start : {"<startVector>", "<StartVector", "", "<Start"}) {
+      Record r;
+      r.Tag(start).Int(1).Int(0);
+      if (compressed) r.Len(0).Len(0);
+      r.Tag("<EndVector>");
+      Vec v = Make({4, 5});
+      EXPECT_EQ(Load(v, r.Bytes(), compressed), -1) << start;
+      EXPECT_TRUE(Elems(v) == (std::vector<int>{4, 5}));
+    }
+    for (const char* end : {"<endVector>", "<EndVector", "<StartVector>"}) {
+      Record r;
+      r.Tag("<StartVector>").Int(1).Int(1);
+      if (compressed) {
+        const std::string block = Compress({9});
+        r.Len(4).Len(block.size()).Raw(block);
+      } else {
+        r.Int(9);
+      }
+      r.Tag(end);
+      Vec v;
+      EXPECT_EQ(Load(v, r.Bytes(), compressed), -1) << end;
+      // A wrong end tag comes after the elements, which the vector keeps.
+      EXPECT_TRUE(Elems(v) == std::vector<int>{9});
+    }
+    // A tag longer than the reader's limit.
+    Record r;
+    r.Tag("<StartVector>xxxxxxxxxxxxxxxxx").Int(1).Int(0);
+    Vec v;
+    EXPECT_EQ(Load(v, r.Bytes(), compressed), -1);
+  }
+}
+
+TEST(VectorArchive, VersionAndCount) {
+  for (bool compressed : {false, true}) {
+    for (int version : {2, 3, INT_MAX, 1, 0, -1, INT_MIN}) {
+      Record r;
+      r.Tag("<StartVector>").Int(version).Int(1);
+      if (compressed) {
+        const std::string block = Compress({42});
+        r.Len(4).Len(block.size()).Raw(block);
+      } else {
+        r.Int(42);
+      }
+      r.Tag("<EndVector>");
+      Vec v = Make({1, 2, 3});
+      const int thrown = Load(v, r.Bytes(), compressed);
+      if (version > 1) {
+        EXPECT_EQ(thrown, -1) << version;
+        EXPECT_EQ(v.elems(), 3);
+      } else {
+        EXPECT_EQ(thrown, 0) << version;
+        EXPECT_TRUE(Elems(v) == std::vector<int>{42});
+      }
+    }
+    // Counts of 0 and below load as empty; no element is read, but the
+    // compressed form still reads both lengths and the block.
+    for (int count : {0, -1, -1000, INT_MIN}) {
+      Record r;
+      r.Tag("<StartVector>").Int(1).Int(count);
+      if (compressed) {
+        const std::string block = Compress({1, 2});
+        r.Len(8).Len(block.size()).Raw(block);
+      }
+      r.Tag("<EndVector>");
+      Vec v = Make({1, 2, 3});
+      Vec sharer = v;
+      EXPECT_EQ(Load(v, r.Bytes(), compressed), 0) << count;
+      EXPECT_EQ(v.elems(), 0);
+      EXPECT_EQ(sharer.elems(), 3);
+    }
+  }
+}
+
+TEST(VectorArchive, LoadGivesFreshBlock) {
+  for (bool compressed : {false, true}) {
+    Vec source = Make({10, 20, 30});
+    const std::string bytes = Store(source, compressed);
+    Vec v = Make({1, 2});
+    Vec sharer = v;
+    EXPECT_EQ(Load(v, bytes, compressed), 0);
+    EXPECT_TRUE(Elems(sharer) == (std::vector<int>{1, 2}));
+    v[0] = 99;  // the new block is not shared with anyone
+    EXPECT_EQ(sharer[0], 1);
+    EXPECT_EQ(source[0], 10);
+  }
+}
+
+TEST(VectorArchive, TruncatedRecordsFail) {
+  const std::vector<int> e = Pattern(2, 40);
+  Vec source = Make(e);
+  for (bool compressed : {false, true}) {
+    const std::string bytes = Store(source, compressed);
+    for (std::size_t cut = 0; cut < bytes.size(); ++cut) {
+      Vec v = Make({5});
+      ASSERT_EQ(Load(v, bytes.substr(0, cut), compressed), -1) << cut;
+      // The compressed loader puts its block in place only when complete,
+      // just before the end tag (4 + 11 bytes).
+      if (compressed) {
+        EXPECT_TRUE(Elems(v) ==
+                    (cut < bytes.size() - 15 ? std::vector<int>{5} : e))
+            << cut;
+      }
+    }
+    Vec v;
+    EXPECT_EQ(Load(v, bytes, compressed), 0);
+    EXPECT_TRUE(Elems(v) == e);
+  }
+}
+
+TEST(VectorArchive, FailingStreamThrowsMinusOne) {
+  Vec v = Make(Pattern(0, 100));
+  for (bool compressed : {false, true}) {
+    const std::size_t full = Store(v, compressed).size();
+    for (std::size_t room = 0; room < full; room += (room < 40 ? 1 : 37)) {
+      LimitedBuf buf(room);
+      std::ostream os(&buf);
+      QmRTArchive ar(os);
+      EXPECT_EQ(ThrownBy([&] { v.Serialize(ar, compressed); }), -1) << room;
+      EXPECT_TRUE(os.bad());
+      EXPECT_EQ(buf.m_written, room);
+    }
+    EXPECT_TRUE(Elems(v) == Pattern(0, 100));
+  }
+}
+
+TEST(VectorArchive, CompressedLoaderFaults) {
+  const std::string block3 = Compress({1, 2, 3});
+  auto record = [](int count, unsigned long raw, unsigned long packed,
+                   const std::string& block) {
+    return Record()
+        .Tag("<StartVector>")
+        .Int(1)
+        .Int(count)
+        .Len(raw)
+        .Len(packed)
+        .Raw(block)
+        .Tag("<EndVector>")
+        .Bytes();
+  };
+  Vec v = Make({8, 9});
+  // Raw length not four times the count.
+  EXPECT_EQ(Load(v, record(3, 16, block3.size(), block3), true), -1);
+  EXPECT_EQ(Load(v, record(3, 8, block3.size(), block3), true), -1);
+  // Decompressed output shorter than the count needs.
+  EXPECT_EQ(Load(v, record(4, 16, block3.size(), block3), true), -1);
+  // Output longer than the count needs.
+  EXPECT_EQ(Load(v, record(2, 8, block3.size(), block3), true), -1);
+  // A damaged stream.
+  std::string bad = block3;
+  bad[bad.size() / 2] ^= 0x55;
+  bad.back() ^= 0x01;
+  EXPECT_EQ(Load(v, record(3, 12, bad.size(), bad), true), -1);
+  // A huge claimed count behind a small block fails before allocating.
+  EXPECT_EQ(Load(v, record(1 << 29, 1u << 31, block3.size(), block3), true),
+            -1);
+  // A compressed length no zlib writer produces for the raw length.
+  EXPECT_EQ(Load(v, record(3, 12, 2000, std::string(2000, 'x')), true), -1);
+  // A compressed length beyond the end of the stream.
+  EXPECT_EQ(Load(v, record(3, 12, 1000, block3), true), -1);
+  EXPECT_TRUE(Elems(v) == (std::vector<int>{8, 9}));
+
+  // A compressed length of 0 loads as count zeros.
+  EXPECT_EQ(Load(v, record(5, 20, 0, ""), true), 0);
+  EXPECT_TRUE(Elems(v) == std::vector<int>(5, 0));
+  // ... up to a sane count.
+  EXPECT_EQ(Load(v, record(4 << 20, 16u << 20, 0, ""), true), 0);
+  EXPECT_EQ(v.elems(), 4 << 20);
+  EXPECT_EQ(v[12345], 0);
+  EXPECT_EQ(Load(v, record((4 << 20) + 1, (16u << 20) + 4, 0, ""), true), -1);
+  EXPECT_EQ(v.elems(), 4 << 20);
+  // The form the record was written in must be used to load it.
+  EXPECT_EQ(Load(v, record(3, 12, block3.size(), block3), false), -1);
+}
+
+TEST(VectorArchive, PlainLoaderRefusesCountBeyondStream) {
+  // 2^28 elements claimed in a 40-byte record: refused before allocating.
+  const std::string bytes =
+      Record().Tag("<StartVector>").Int(1).Int(1 << 28).Int(7).Bytes();
+  Vec v = Make({3});
+  EXPECT_EQ(Load(v, bytes, false), -1);
+  EXPECT_TRUE(Elems(v) == std::vector<int>{3});
+  const std::string too_many =
+      Record().Tag("<StartVector>").Int(1).Int(0x40000000).Bytes();
+  EXPECT_EQ(Load(v, too_many, false), -1);
+  EXPECT_EQ(Load(v, too_many, true), -1);
+}
+
+TEST(VectorArchive, DirectionComesFromArchive) {
+  Vec v = Make({1, 2, 3});
+  std::ostringstream os;
+  QmRTArchive out(os);
+  v.UnzipOut(out);  // stores, despite the name
+  v.ZipIn(out);
+  const std::string once = Store(v, true);
+  EXPECT_EQ(os.str(), once + once);
+  std::istringstream is(os.str());
+  QmRTArchive in(is);
+  Vec a, b;
+  a.ZipIn(in);  // loads, despite the name
+  b.UnzipOut(in);
+  EXPECT_TRUE(Elems(a) == (std::vector<int>{1, 2, 3}));
+  EXPECT_TRUE(Elems(b) == (std::vector<int>{1, 2, 3}));
+}
+
+}  // namespace
