@@ -1,8 +1,90 @@
 // Element loops of QmMathLA::vector<int>. Internal; not installed.
+//
+// Every loop exists once per instruction-set level: a portable baseline and,
+// on x86 with GCC or clang, AVX2 and AVX-512 versions compiled for those
+// instructions through function attributes. The level is chosen once, from
+// the CPU's features, the first time Active() is called; the library itself
+// stays runnable on any x86-64 (or any other target, where only the baseline
+// exists).
+//
+// All arithmetic wraps in 32-bit two's complement. Every kernel gives exactly
+// the result of the plain ascending loop, one element at a time. The kernels
+// never see overlapping operands except where a contract below allows it:
+// the callers in the vector code check the ranges and run the plain loop
+// when they overlap.
+//
+// Thread safety: the tables are immutable; Active() is safe to call from any
+// thread.
 
 #ifndef QMDATA_SRC_MATHLA_KERNELS_H_
 #define QMDATA_SRC_MATHLA_KERNELS_H_
 
-namespace qmdata::detail {}  // namespace qmdata::detail
+#include <cstddef>
+#include <cstdint>
+
+namespace qmdata::detail {
+
+// 32-bit wrap-around without undefined behaviour: the arithmetic is done in
+// unsigned, and C++20 defines the conversion back as two's complement.
+inline unsigned ToU(int v) { return static_cast<unsigned>(v); }
+inline int FromU(unsigned v) { return static_cast<int>(v); }
+
+// True when [a, a + n) and [b, b + m) share an element. Compared as
+// addresses, since the two ranges may lie in unrelated arrays.
+inline bool Overlaps(const int* a, std::size_t n, const int* b, std::size_t m) {
+  const std::uintptr_t pa = reinterpret_cast<std::uintptr_t>(a);
+  const std::uintptr_t pb = reinterpret_cast<std::uintptr_t>(b);
+  return pa < pb + m * sizeof(int) && pb < pa + n * sizeof(int);
+}
+
+// out[i] = a[i] op b[i] for i < n. REQUIRES: b and out are either the same
+// pointer or do not overlap; a and out are the same pointer or do not
+// overlap.
+using BinaryKernel = void (*)(int* out, const int* a, const int* b,
+                              std::size_t n);
+// out[i] = a[i] * factor for i < n. REQUIRES: a == out or no overlap.
+using ScaleKernel = void (*)(int* out, const int* a, int factor, std::size_t n);
+// Sum over i < n of a[i] * b[i]. Any overlap allowed (read only).
+using DotKernel = int (*)(const int* a, const int* b, std::size_t n);
+// A reduction of a[0 .. n): the sum, the sum of squares, or an extreme.
+// The extremes REQUIRE n >= 1.
+using ReduceKernel = int (*)(const int* a, std::size_t n);
+// First i < n with a[i] == value (FindEq), or whose wrapped magnitude equals
+// value (FindAbs); n when there is none.
+using FindKernel = std::size_t (*)(const int* a, std::size_t n, int value);
+// Row vector times matrix. For j < n: out[j] = sum over i < k of v[i] * A,
+// where A is a[i * cols + j] (VecMat) or a[j * cols + i] (VecMatT, the
+// transpose). REQUIRES: out does not overlap v or a; k >= 0.
+using MatKernel = void (*)(int* out, const int* v, const int* a,
+                           std::ptrdiff_t cols, std::size_t k, std::size_t n);
+
+struct Kernels {
+  const char* name;
+  BinaryKernel add;
+  BinaryKernel sub;
+  BinaryKernel mul;
+  ScaleKernel scale;
+  DotKernel dot;
+  ReduceKernel sum;
+  ReduceKernel sumsq;
+  ReduceKernel max;
+  ReduceKernel min;
+  ReduceKernel maxabs;  // greatest wrapped magnitude, signed comparison
+  FindKernel find_eq;
+  FindKernel find_abs;
+  MatKernel vecmat;
+  MatKernel vecmat_t;
+};
+
+enum class Isa { kBaseline = 0, kAvx2 = 1, kAvx512 = 2 };
+
+// The kernels of one level, or null when this build or this CPU lacks it.
+// The baseline always exists. Tests use this to check every level.
+const Kernels* KernelsFor(Isa isa);
+
+// The best level this CPU supports, chosen once.
+const Kernels& Active();
+
+}  // namespace qmdata::detail
 
 #endif  // QMDATA_SRC_MATHLA_KERNELS_H_

@@ -1,5 +1,21 @@
-// QmMathLA::vector: print members. Included once, by vector.cpp.
+// QmMathLA::vector: text output. Included once, by vector.cpp.
+
+#include <iomanip>
+#include <ostream>
 
 #include "mathla/vector.h"
 
-namespace QmMathLA {}  // namespace QmMathLA
+namespace QmMathLA {
+
+// Each number gets std::setw(width) and nothing else: the stream's fill,
+// adjustment and base stay as the caller set them, and an empty vector
+// writes nothing, not even a width.
+template <typename T>
+void vector<T>::print(std::ostream& os, int width) const {
+  const int n = m_n;  // read once
+  for (int i = 0; i < n; ++i) {
+    os << std::setw(width) << m_data[i] << (i + 1 < n ? '\t' : '\n');
+  }
+}
+
+}  // namespace QmMathLA
