@@ -48,10 +48,10 @@ TEST(ZlibCompression, RoundTripsAndReportsBackend) {
       void* out = nullptr;
       ASSERT_TRUE(z.Decompress(packed, packed_len, n, &out)) << n;
       ASSERT_NE(out, nullptr);
-      EXPECT_EQ(std::memcmp(out, raw.data(), n), 0);
+      EXPECT_TRUE(n == 0 || std::memcmp(out, raw.data(), n) == 0);
       std::vector<unsigned char> into(n + 1);
       EXPECT_TRUE(z.DecompressTo(packed, packed_len, into.data(), n));
-      EXPECT_EQ(std::memcmp(into.data(), raw.data(), n), 0);
+      EXPECT_TRUE(n == 0 || std::memcmp(into.data(), raw.data(), n) == 0);
     }
   }
 }
