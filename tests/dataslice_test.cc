@@ -1,0 +1,319 @@
+// QmDataSlice: construction and sharing of the list, copy against
+// assignment, equality and order, Clear, the text line and the slice record.
+
+#include "drange/dataslice.h"
+
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "rtarchive/archive.h"
+
+namespace {
+
+using IntVector = QmMathLA::vector<int>;
+
+std::string Ints(std::initializer_list<int> values) {
+  std::string out;
+  for (int v : values) {
+    const auto u = static_cast<std::uint32_t>(v);
+    for (int shift = 0; shift < 32; shift += 8) {
+      out.push_back(static_cast<char>((u >> shift) & 0xFF));
+    }
+  }
+  return out;
+}
+
+// An archive string: 4-byte length, then the bytes.
+std::string Str(const std::string& s) {
+  return Ints({static_cast<int>(s.size())}) + s;
+}
+
+// The plain vector record of the given elements.
+std::string VectorRecord(std::initializer_list<int> elems) {
+  std::string out = Str("<StartVector>") +
+                    Ints({1, static_cast<int>(elems.size())}) + Ints(elems);
+  return out + Str("<EndVector>");
+}
+
+std::string ReadFixture(const char* name) {
+  std::ifstream f(std::string(QMDATA_TEST_DATA_DIR) + "/" + name,
+                  std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+template <typename F>
+int ThrownInt(F f) {
+  try {
+    f();
+  } catch (int e) {
+    return e;
+  }
+  return 0;
+}
+
+IntVector Vec(std::initializer_list<int> elems) {
+  return IntVector(static_cast<int>(elems.size()), elems.begin(), 0);
+}
+
+std::string Printed(QmDataSlice& slice, int width) {
+  std::ostringstream os;
+  slice.Print(os, width);
+  return os.str();
+}
+
+// Loads into s a record with the given list and range fields; the only way
+// to get a range with a negative start or length into a slice. (Returning the
+// slice by value could copy it, and a copy normalises the range.)
+void LoadInto(QmDataSlice& s, std::initializer_list<int> vars, int start,
+              int length) {
+  std::istringstream is(Ints({1}) + VectorRecord(vars) +
+                        Ints({1, start, length}));
+  QmRTArchive in(is);
+  in >> s;
+}
+
+}  // namespace
+
+TEST(DataSlice, DefaultIsAllVariablesOverOneSample) {
+  QmDataSlice s;
+  EXPECT_EQ(s.vars().elems(), 0);
+  EXPECT_EQ(s.range(), QmDataRange(0, 1));
+  EXPECT_EQ(Printed(s, -1), "Start:\t     0\tLength:\t     1\tVars:\t<all>\n");
+  EXPECT_TRUE(s == QmDataSlice());
+  EXPECT_FALSE(s != QmDataSlice());
+  EXPECT_EQ(QmDataSlice::GetVersion(), 1);
+}
+
+TEST(DataSlice, ConstructorDeepCopiesListAndNormalisesRange) {
+  IntVector source = Vec({3});
+  QmDataSlice s(source, -2, -7);
+  EXPECT_EQ(s.range(), QmDataRange(0, 1));
+  ASSERT_EQ(s.vars().elems(), 1);
+  EXPECT_EQ(s.vars()[0], 3);
+  source[0] = 99;  // the slice's list has a block of its own
+  EXPECT_EQ(s.vars()[0], 3);
+
+  // An adopted caller array is copied as well.
+  int raw[] = {4, 5};
+  IntVector adopted(2, raw, 1);
+  QmDataSlice t(adopted, 5, 10);
+  raw[0] = 77;
+  EXPECT_EQ(t.vars()[0], 4);
+  EXPECT_EQ(t.range(), QmDataRange(5, 10));
+
+  QmDataSlice empty(IntVector(), 0, 0);
+  EXPECT_EQ(empty.vars().elems(), 0);
+  EXPECT_EQ(empty.range(), QmDataRange(0, 0));
+}
+
+TEST(DataSlice, CopyFlagSharesOrDeepCopies) {
+  QmDataSlice original(Vec({1, 2, 3}), 5, 10);
+  QmDataSlice shared(original);     // flag 0: one block
+  QmDataSlice deep(original, 1);    // own block
+  QmDataSlice deep2(original, -4);  // any non-zero flag copies
+  shared.vars()[1] = 20;
+  EXPECT_EQ(original.vars()[1], 20);
+  EXPECT_EQ(deep.vars()[1], 2);
+  EXPECT_EQ(deep2.vars()[1], 2);
+  deep.vars()[0] = 10;
+  EXPECT_EQ(original.vars()[0], 1);
+  EXPECT_EQ(shared.range(), QmDataRange(5, 10));
+  EXPECT_EQ(deep.range(), QmDataRange(5, 10));
+
+  // The list outlives the slice it was shared from.
+  auto* heap = new QmDataSlice(original);
+  QmDataSlice survivor(*heap);
+  delete heap;
+  original.Clear();
+  EXPECT_EQ(survivor.vars()[1], 20);
+}
+
+TEST(DataSlice, CopyNormalisesWhileAssignmentDoesNot) {
+  QmDataSlice source;
+  LoadInto(source, {1, 2}, -5, -3);
+  EXPECT_EQ(source.range().start(), -5);
+  EXPECT_EQ(source.range().length(), -3);
+
+  QmDataSlice copied(source);
+  EXPECT_EQ(copied.range(), QmDataRange(0, 1));
+  QmDataSlice deep_copied(source, 1);
+  EXPECT_EQ(deep_copied.range(), QmDataRange(0, 1));
+
+  QmDataSlice assigned(Vec({9}), 1, 1);
+  assigned = source;
+  EXPECT_EQ(assigned.range().start(), -5);
+  EXPECT_EQ(assigned.range().length(), -3);
+  assigned.vars()[0] = 7;  // assignment shares the list
+  EXPECT_EQ(source.vars()[0], 7);
+
+  QmDataSlice& self = assigned;
+  assigned = self;
+  EXPECT_EQ(assigned.range().start(), -5);
+  ASSERT_EQ(assigned.vars().elems(), 2);
+  EXPECT_EQ(assigned.vars()[0], 7);
+  EXPECT_EQ(source.vars()[0], 7);
+}
+
+TEST(DataSlice, ClearEmptiesListAndNormalisesRange) {
+  QmDataSlice negative;
+  LoadInto(negative, {1, 2}, -5, -3);
+  negative.Clear();
+  EXPECT_EQ(negative.vars().elems(), 0);
+  EXPECT_EQ(negative.range(), QmDataRange(0, 1));
+
+  QmDataSlice s(Vec({1, 2}), 5, 10);
+  QmDataSlice sharer(s);
+  s.Clear();
+  EXPECT_EQ(s.vars().elems(), 0);
+  EXPECT_EQ(s.range(), QmDataRange(5, 10));
+  ASSERT_EQ(sharer.vars().elems(), 2);  // the other sharer keeps the block
+  EXPECT_EQ(sharer.vars()[1], 2);
+  s.Clear();
+  EXPECT_EQ(s, QmDataSlice(IntVector(), 5, 10));
+}
+
+TEST(DataSlice, EqualityNeedsSameListInOrderAndSameRange) {
+  QmDataSlice a(Vec({1, 2}), 5, 10);
+  QmDataSlice b(Vec({2, 1}), 5, 10);
+  QmDataSlice c(Vec({1, 2}), 5, 10);
+  QmDataSlice prefix(Vec({1}), 5, 10);
+  QmDataSlice other_range(Vec({1, 2}), 5, 11);
+  QmDataSlice all(IntVector(), 5, 10);
+  EXPECT_TRUE(a == c);
+  EXPECT_FALSE(a != c);
+  EXPECT_FALSE(a == b);
+  EXPECT_TRUE(a != b);
+  EXPECT_FALSE(a == prefix);
+  EXPECT_FALSE(a == other_range);
+  EXPECT_FALSE(a == all);
+  EXPECT_FALSE(all == a);
+  // Order looks at the ranges only.
+  EXPECT_FALSE(a < b);
+  EXPECT_FALSE(a > b);
+  EXPECT_TRUE(a < other_range);
+  EXPECT_TRUE(other_range > a);
+  QmDataSlice later(Vec({0}), 6, 0);
+  EXPECT_TRUE(a < later);
+  EXPECT_TRUE(all < later);
+  EXPECT_FALSE(later < all);
+}
+
+TEST(DataSlice, PrintLayouts) {
+  QmDataSlice s(Vec({2, 7, 11}), 5, 10);
+  EXPECT_EQ(Printed(s, -1),
+            "Start:\t     5\tLength:\t    10\tVars:\t  2\t  7\t 11\n");
+  EXPECT_EQ(Printed(s, 4),
+            "Start:\t   5\tLength:\t  10\tVars:\t   2\t   7\t  11\n");
+  EXPECT_EQ(Printed(s, 0), "Start:\t5\tLength:\t10\tVars:\t2\t7\t11\n");
+  EXPECT_EQ(Printed(s, -3), "Start:\t5\tLength:\t10\tVars:\t2\t7\t11\n");
+  QmDataSlice all(IntVector(), 5, 10);
+  EXPECT_EQ(Printed(all, -1),
+            "Start:\t     5\tLength:\t    10\tVars:\t<all>\n");
+  EXPECT_EQ(Printed(all, 2), "Start:\t 5\tLength:\t10\tVars:\t<all>\n");
+  std::ostringstream os;
+  os << s;
+  EXPECT_EQ(os.str(), Printed(s, -1));
+
+  // Stream settings are used, not changed.
+  std::ostringstream left;
+  left << std::left;
+  left.fill('.');
+  s.Print(left, 3);
+  EXPECT_EQ(left.str(), "Start:\t5..\tLength:\t10.\tVars:\t2..\t7..\t11.\n");
+  EXPECT_EQ(left.fill(), '.');
+  EXPECT_TRUE(left.flags() & std::ios::left);
+}
+
+TEST(DataSlice, StoresRecordBytes) {
+  QmDataSlice s(Vec({2, 7, 11}), 5, 10);
+  const std::string expected = ReadFixture("slice_2_7_11.bin");
+  ASSERT_EQ(expected, Ints({1}) + VectorRecord({2, 7, 11}) + Ints({1, 5, 10}));
+  std::ostringstream os;
+  QmRTArchive out(os);
+  out << s;
+  EXPECT_EQ(os.str(), expected);
+  out >> s;  // the storing archive decides: this writes again
+  EXPECT_EQ(os.str(), expected + expected);
+
+  std::ostringstream all_os;
+  QmRTArchive all_out(all_os);
+  QmDataSlice all;
+  all_out << all;
+  EXPECT_EQ(all_os.str(), Ints({1}) + VectorRecord({}) + Ints({1, 0, 1}));
+}
+
+TEST(DataSlice, LoadsFixtureIntoFreshList) {
+  std::istringstream is(ReadFixture("slice_2_7_11.bin"));
+  QmRTArchive in(is);
+  QmDataSlice s(Vec({4, 4, 4, 4}), 1, 2);
+  QmDataSlice sharer(s);
+  in << s;  // << on a loading archive reads
+  EXPECT_EQ(s, QmDataSlice(Vec({2, 7, 11}), 5, 10));
+  ASSERT_EQ(sharer.vars().elems(), 4);  // the old block stays with the sharer
+  EXPECT_EQ(sharer.vars()[0], 4);
+  s.vars()[0] = 3;
+  EXPECT_EQ(sharer.vars()[0], 4);
+  EXPECT_EQ(is.tellg(), static_cast<std::streamoff>(is.str().size()));
+}
+
+TEST(DataSlice, VersionTwoRejectedBeforeAnythingElseIsRead) {
+  std::istringstream is(Ints({2}) + VectorRecord({2, 7, 11}) +
+                        Ints({1, 5, 10}));
+  QmRTArchive in(is);
+  QmDataSlice s(Vec({8, 9}), 3, 4);
+  EXPECT_EQ(ThrownInt([&] { in >> s; }), -1);
+  EXPECT_EQ(is.tellg(), 4);
+  EXPECT_EQ(s, QmDataSlice(Vec({8, 9}), 3, 4));
+
+  for (int version : {0, -1}) {
+    std::istringstream ok(Ints({version}) + VectorRecord({2}) +
+                          Ints({1, 5, 10}));
+    QmRTArchive ok_in(ok);
+    QmDataSlice t;
+    EXPECT_EQ(ThrownInt([&] { ok_in >> t; }), 0) << version;
+    EXPECT_EQ(t, QmDataSlice(Vec({2}), 5, 10)) << version;
+  }
+}
+
+TEST(DataSlice, FailureInsideRangeKeepsLoadedList) {
+  {
+    // Range version 2.
+    std::istringstream is(Ints({1}) + VectorRecord({2, 7, 11}) +
+                          Ints({2, 5, 10}));
+    QmRTArchive in(is);
+    QmDataSlice s(Vec({8}), 3, 4);
+    EXPECT_EQ(ThrownInt([&] { in >> s; }), -1);
+    EXPECT_EQ(s, QmDataSlice(Vec({2, 7, 11}), 3, 4));
+  }
+  {
+    // The range's length is missing: list and start are loaded.
+    std::istringstream is(Ints({1}) + VectorRecord({6}) + Ints({1, 5}));
+    QmRTArchive in(is);
+    QmDataSlice s(Vec({8}), 3, 4);
+    EXPECT_EQ(ThrownInt([&] { in >> s; }), -1);
+    EXPECT_EQ(s, QmDataSlice(Vec({6}), 5, 4));
+  }
+}
+
+TEST(DataSlice, BadListRecordThrowsMinusOne) {
+  const std::string bad_tags[] = {
+      Ints({1}) + Str("<startvector>") + Ints({1, 1, 2}) + Str("<EndVector>"),
+      Ints({1}) + Str("<StartVector") + Ints({1, 1, 2}) + Str("<EndVector>"),
+      Ints({1}) + Str("<StartVector>") + Ints({2, 1, 2}) + Str("<EndVector>"),
+      Ints({1}) + Str("<StartVector>") + Ints({1, 1, 2}) + Str("<EndVecto>"),
+      Ints({1}) + Str("<StartVector>") + Ints({1, 1000000}),  // truncated
+      Ints({1}) + Str(std::string(40, 'x')),                  // long tag
+  };
+  for (const std::string& record : bad_tags) {
+    std::istringstream is(record + Ints({1, 5, 10}));
+    QmRTArchive in(is);
+    QmDataSlice s(Vec({8}), 3, 4);
+    EXPECT_EQ(ThrownInt([&] { in >> s; }), -1);
+    EXPECT_EQ(s.range(), QmDataRange(3, 4));  // the range was not reached
+  }
+}
