@@ -14,12 +14,12 @@ int main() {
   qmo_qualtag tag = qmo_qual_good;
   std::stringstream bytes;
   {
-    QmRTArchive out(bytes);
+    QmRTArchive out(static_cast<std::ostream&>(bytes));
     out << slice << tag;
   }
   QmDataSlice loaded;
   qmo_qualtag loaded_tag = qmo_qual_bad;
-  QmRTArchive in(bytes);
+  QmRTArchive in(static_cast<std::istream&>(bytes));
   in >> loaded >> loaded_tag;
   std::cout << loaded << "compression backend: " << CZLibCompression::Backend()
             << "\n";
