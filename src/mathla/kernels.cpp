@@ -456,6 +456,17 @@ QMDATA_AVX512 inline void Store(int* p, __m512i v) {
 inline __mmask16 Lanes(std::size_t r) {
   return static_cast<__mmask16>((1u << r) - 1u);
 }
+// The wrapped sum of the sixteen lanes. (GCC 12's _mm512_reduce_add_epi32
+// finishes in signed scalar adds, which may overflow.)
+QMDATA_AVX512 inline int HSum(__m512i v) {
+  const __m256i h = _mm256_add_epi32(_mm512_castsi512_si256(v),
+                                     _mm512_extracti64x4_epi64(v, 1));
+  __m128i s =
+      _mm_add_epi32(_mm256_castsi256_si128(h), _mm256_extracti128_si256(h, 1));
+  s = _mm_add_epi32(s, _mm_shuffle_epi32(s, 0x4E));
+  s = _mm_add_epi32(s, _mm_shuffle_epi32(s, 0xB1));
+  return _mm_cvtsi128_si32(s);
+}
 QMDATA_AVX512 inline __m512i LoadPart(const int* p, __mmask16 m) {
   return _mm512_maskz_loadu_epi32(m, p);
 }
@@ -543,7 +554,7 @@ QMDATA_AVX512 int Dot(const int* a, const int* b, std::size_t n) {
         s1, _mm512_mullo_epi32(LoadPart(a + i, m), LoadPart(b + i, m)));
   }
   s0 = _mm512_add_epi32(_mm512_add_epi32(s0, s1), _mm512_add_epi32(s2, s3));
-  return _mm512_reduce_add_epi32(s0);
+  return HSum(s0);
 }
 
 QMDATA_AVX512 int Sum(const int* a, std::size_t n) {
@@ -558,7 +569,7 @@ QMDATA_AVX512 int Sum(const int* a, std::size_t n) {
   for (; i + 16 <= n; i += 16) s0 = _mm512_add_epi32(s0, Load(a + i));
   if (i < n) s1 = _mm512_add_epi32(s1, LoadPart(a + i, Lanes(n - i)));
   s0 = _mm512_add_epi32(_mm512_add_epi32(s0, s1), _mm512_add_epi32(s2, s3));
-  return _mm512_reduce_add_epi32(s0);
+  return HSum(s0);
 }
 
 QMDATA_AVX512 int SumSq(const int* a, std::size_t n) {
@@ -581,7 +592,7 @@ QMDATA_AVX512 int SumSq(const int* a, std::size_t n) {
     s1 = _mm512_add_epi32(s1, _mm512_mullo_epi32(x, x));
   }
   s0 = _mm512_add_epi32(_mm512_add_epi32(s0, s1), _mm512_add_epi32(s2, s3));
-  return _mm512_reduce_add_epi32(s0);
+  return HSum(s0);
 }
 
 struct MaxSel {
@@ -684,6 +695,8 @@ QMDATA_AVX512 std::size_t FindAbs(const int* a, std::size_t n, int value) {
 QMDATA_AVX512 void VecMat(int* out, const int* v, const int* a,
                           std::ptrdiff_t cols, std::size_t k, std::size_t n) {
   std::memset(out, 0, n * sizeof(int));
+  const std::size_t full = n & ~std::size_t{15};
+  const __mmask16 tail = Lanes(n - full);
   std::size_t i = 0;
   for (; i + 4 <= k; i += 4) {
     const int* r0 = a + static_cast<std::ptrdiff_t>(i) * cols;
@@ -694,22 +707,31 @@ QMDATA_AVX512 void VecMat(int* out, const int* v, const int* a,
     const __m512i f1 = _mm512_set1_epi32(v[i + 1]);
     const __m512i f2 = _mm512_set1_epi32(v[i + 2]);
     const __m512i f3 = _mm512_set1_epi32(v[i + 3]);
-    for (std::size_t j = 0; j < n; j += 16) {
-      const __mmask16 m = n - j >= 16 ? __mmask16(0xFFFF) : Lanes(n - j);
+    for (std::size_t j = 0; j < full; j += 16) {
+      __m512i acc = _mm512_add_epi32(_mm512_mullo_epi32(f0, Load(r0 + j)),
+                                     _mm512_mullo_epi32(f1, Load(r1 + j)));
+      acc = _mm512_add_epi32(acc, _mm512_mullo_epi32(f2, Load(r2 + j)));
+      acc = _mm512_add_epi32(acc, _mm512_mullo_epi32(f3, Load(r3 + j)));
+      Store(out + j, _mm512_add_epi32(Load(out + j), acc));
+    }
+    if (full < n) {
+      const std::size_t j = full;
       __m512i acc =
-          _mm512_add_epi32(_mm512_mullo_epi32(f0, LoadPart(r0 + j, m)),
-                           _mm512_mullo_epi32(f1, LoadPart(r1 + j, m)));
-      acc = _mm512_add_epi32(acc, _mm512_mullo_epi32(f2, LoadPart(r2 + j, m)));
-      acc = _mm512_add_epi32(acc, _mm512_mullo_epi32(f3, LoadPart(r3 + j, m)));
-      _mm512_mask_storeu_epi32(out + j, m,
-                               _mm512_add_epi32(LoadPart(out + j, m), acc));
+          _mm512_add_epi32(_mm512_mullo_epi32(f0, LoadPart(r0 + j, tail)),
+                           _mm512_mullo_epi32(f1, LoadPart(r1 + j, tail)));
+      acc =
+          _mm512_add_epi32(acc, _mm512_mullo_epi32(f2, LoadPart(r2 + j, tail)));
+      acc =
+          _mm512_add_epi32(acc, _mm512_mullo_epi32(f3, LoadPart(r3 + j, tail)));
+      _mm512_mask_storeu_epi32(out + j, tail,
+                               _mm512_add_epi32(LoadPart(out + j, tail), acc));
     }
   }
   for (; i < k; ++i) {
     const int* r0 = a + static_cast<std::ptrdiff_t>(i) * cols;
     const __m512i f0 = _mm512_set1_epi32(v[i]);
     for (std::size_t j = 0; j < n; j += 16) {
-      const __mmask16 m = n - j >= 16 ? __mmask16(0xFFFF) : Lanes(n - j);
+      const __mmask16 m = n - j >= 16 ? __mmask16(0xFFFF) : tail;
       _mm512_mask_storeu_epi32(
           out + j, m,
           _mm512_add_epi32(LoadPart(out + j, m),
@@ -720,6 +742,8 @@ QMDATA_AVX512 void VecMat(int* out, const int* v, const int* a,
 
 QMDATA_AVX512 void VecMatT(int* out, const int* v, const int* a,
                            std::ptrdiff_t cols, std::size_t k, std::size_t n) {
+  const std::size_t full = k & ~std::size_t{15};
+  const __mmask16 tail = Lanes(k - full);
   std::size_t j = 0;
   for (; j + 4 <= n; j += 4) {
     const int* r0 = a + static_cast<std::ptrdiff_t>(j) * cols;
@@ -727,18 +751,25 @@ QMDATA_AVX512 void VecMatT(int* out, const int* v, const int* a,
     const int* r2 = r1 + cols;
     const int* r3 = r2 + cols;
     __m512i s0 = _mm512_setzero_si512(), s1 = s0, s2 = s0, s3 = s0;
-    for (std::size_t i = 0; i < k; i += 16) {
-      const __mmask16 m = k - i >= 16 ? __mmask16(0xFFFF) : Lanes(k - i);
-      const __m512i x = LoadPart(v + i, m);
-      s0 = _mm512_add_epi32(s0, _mm512_mullo_epi32(x, LoadPart(r0 + i, m)));
-      s1 = _mm512_add_epi32(s1, _mm512_mullo_epi32(x, LoadPart(r1 + i, m)));
-      s2 = _mm512_add_epi32(s2, _mm512_mullo_epi32(x, LoadPart(r2 + i, m)));
-      s3 = _mm512_add_epi32(s3, _mm512_mullo_epi32(x, LoadPart(r3 + i, m)));
+    for (std::size_t i = 0; i < full; i += 16) {
+      const __m512i x = Load(v + i);
+      s0 = _mm512_add_epi32(s0, _mm512_mullo_epi32(x, Load(r0 + i)));
+      s1 = _mm512_add_epi32(s1, _mm512_mullo_epi32(x, Load(r1 + i)));
+      s2 = _mm512_add_epi32(s2, _mm512_mullo_epi32(x, Load(r2 + i)));
+      s3 = _mm512_add_epi32(s3, _mm512_mullo_epi32(x, Load(r3 + i)));
     }
-    out[j] = _mm512_reduce_add_epi32(s0);
-    out[j + 1] = _mm512_reduce_add_epi32(s1);
-    out[j + 2] = _mm512_reduce_add_epi32(s2);
-    out[j + 3] = _mm512_reduce_add_epi32(s3);
+    if (full < k) {
+      const std::size_t i = full;
+      const __m512i x = LoadPart(v + i, tail);
+      s0 = _mm512_add_epi32(s0, _mm512_mullo_epi32(x, LoadPart(r0 + i, tail)));
+      s1 = _mm512_add_epi32(s1, _mm512_mullo_epi32(x, LoadPart(r1 + i, tail)));
+      s2 = _mm512_add_epi32(s2, _mm512_mullo_epi32(x, LoadPart(r2 + i, tail)));
+      s3 = _mm512_add_epi32(s3, _mm512_mullo_epi32(x, LoadPart(r3 + i, tail)));
+    }
+    out[j] = HSum(s0);
+    out[j + 1] = HSum(s1);
+    out[j + 2] = HSum(s2);
+    out[j + 3] = HSum(s3);
   }
   for (; j < n; ++j) {
     out[j] = Dot(v, a + static_cast<std::ptrdiff_t>(j) * cols, k);
