@@ -1,5 +1,6 @@
 #include "rtarchive/archive.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <fstream>
@@ -42,6 +43,59 @@ class LimitedBuf : public std::streambuf {
  private:
   std::size_t m_room;
 };
+
+// Put and get areas of 5 bytes, so that ints straddle their ends.
+class ChunkedBuf : public std::streambuf {
+ public:
+  std::string m_data;
+  std::size_t m_read = 0;
+
+ protected:
+  int_type overflow(int_type c) override {
+    m_data.append(pbase(), pptr());
+    setp(m_out, m_out + sizeof m_out);
+    if (!traits_type::eq_int_type(c, traits_type::eof())) {
+      *pptr() = traits_type::to_char_type(c);
+      pbump(1);
+    }
+    return traits_type::not_eof(c);
+  }
+  int sync() override {
+    overflow(traits_type::eof());
+    return 0;
+  }
+  int_type underflow() override {
+    if (m_read >= m_data.size()) return traits_type::eof();
+    const std::size_t n = std::min(sizeof m_in, m_data.size() - m_read);
+    m_data.copy(m_in, n, m_read);
+    m_read += n;
+    setg(m_in, m_in, m_in + n);
+    return traits_type::to_int_type(m_in[0]);
+  }
+
+ private:
+  char m_out[5];
+  char m_in[5];
+};
+
+TEST(ArchivePrimitives, IntsStraddleBufferAreas) {
+  ChunkedBuf buf;
+  std::ostream os(&buf);
+  QmRTArchive out(os);
+  for (int i = 0; i < 50; ++i) out << i * 0x01010101 - 7;
+  buf.pubsync();
+  ASSERT_EQ(buf.m_data.size(), 200u);
+  EXPECT_EQ(buf.m_data.substr(0, 4), Bytes({0xF9, 0xFF, 0xFF, 0xFF}));
+  std::istream is(&buf);
+  QmRTArchive in(is);
+  for (int i = 0; i < 50; ++i) {
+    int v = 0;
+    in >> v;
+    ASSERT_EQ(v, i * 0x01010101 - 7) << i;
+  }
+  int extra = 0;
+  EXPECT_THROW(in >> extra, QmArchiveError);
+}
 
 TEST(ArchivePrimitives, EncodingOutput) {
   std::ostringstream os;
