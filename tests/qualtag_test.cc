@@ -18,9 +18,8 @@ namespace {
 std::string Ints(std::initializer_list<int> values) {
   std::string out;
   for (int v : values) {
-    const auto u = static_cast<std::uint32_t>(v);
     for (int shift = 0; shift < 32; shift += 8) {
-      out.push_back(static_cast<char>((u >> shift) & 0xFF));
+      out.push_back(static_cast<char>(static_cast<std::uint32_t>(v) >> shift));
     }
   }
   return out;
