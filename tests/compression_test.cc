@@ -1,9 +1,11 @@
 #include "rtarchive/compression.h"
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -123,6 +125,30 @@ TEST(ZlibCompression, ZlibAndOursReadEachOther) {
     EXPECT_TRUE(z.DecompressTo(zpacked.data(), zlen, back.data(), back.size()));
     EXPECT_EQ(back, raw);
   }
+}
+
+TEST(ZlibCompression, ObjectsOnSeveralThreads) {
+  // Each thread makes and drops many objects, as the vector records do.
+  std::vector<std::thread> threads;
+  std::atomic<int> failures{0};
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([t, &failures] {
+      const auto raw = Sample(3000 + 100 * t, t % 2);
+      for (int i = 0; i < 50; ++i) {
+        CZLibCompression z;
+        unsigned long n = 0;
+        void* packed = nullptr;
+        std::vector<unsigned char> back(raw.size());
+        if (!z.Compress(raw.data(), raw.size(), n, &packed) ||
+            !z.DecompressTo(packed, n, back.data(), back.size()) ||
+            back != raw) {
+          ++failures;
+        }
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(failures.load(), 0);
 }
 
 #ifdef QMDATA_TEST_HAVE_LIBDEFLATE

@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdlib>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "rtarchive/coding.h"
@@ -20,6 +21,39 @@ namespace {
 
 constexpr int kLevel = 6;
 
+#ifdef QMDATA_USE_LIBDEFLATE
+// A level-6 compressor takes longer to set up than compressing a few KiB,
+// and callers make one CZLibCompression per record; so each thread keeps one
+// compressor and one decompressor between objects. An object borrows them on
+// first use and gives them back (or frees them) when destroyed.
+struct ThreadCodecs {
+  libdeflate_compressor* compressor = nullptr;
+  libdeflate_decompressor* decompressor = nullptr;
+  ~ThreadCodecs();
+};
+thread_local ThreadCodecs t_codecs;
+// Set once the thread's codecs are gone, so that objects destroyed later in
+// the thread's exit free their own; trivially destructible, always readable.
+thread_local bool t_codecs_gone = false;
+
+ThreadCodecs::~ThreadCodecs() {
+  t_codecs_gone = true;
+  libdeflate_free_compressor(compressor);
+  libdeflate_free_decompressor(decompressor);
+}
+
+// Keeps codec in the thread's slot when that is free, else frees it.
+template <typename Codec>
+void GiveBack(Codec* codec, Codec*& slot, void (*release)(Codec*)) {
+  if (codec == nullptr) return;
+  if (!t_codecs_gone && slot == nullptr) {
+    slot = codec;
+  } else {
+    release(codec);
+  }
+}
+#endif
+
 }  // namespace
 
 struct CZLibCompression::Blocks {
@@ -32,8 +66,8 @@ struct CZLibCompression::Blocks {
   ~Blocks() {
     for (void* p : handed_out) std::free(p);
 #ifdef QMDATA_USE_LIBDEFLATE
-    libdeflate_free_compressor(compressor);
-    libdeflate_free_decompressor(decompressor);
+    GiveBack(compressor, t_codecs.compressor, libdeflate_free_compressor);
+    GiveBack(decompressor, t_codecs.decompressor, libdeflate_free_decompressor);
 #endif
   }
 
@@ -68,6 +102,9 @@ bool CZLibCompression::Compress(const void* in, unsigned long in_len,
   static const unsigned char kNothing = 0;
   if (in_len == 0) in = &kNothing;
 #ifdef QMDATA_USE_LIBDEFLATE
+  if (m_blocks->compressor == nullptr && !t_codecs_gone) {
+    std::swap(m_blocks->compressor, t_codecs.compressor);
+  }
   if (m_blocks->compressor == nullptr) {
     m_blocks->compressor = libdeflate_alloc_compressor(kLevel);
     if (m_blocks->compressor == nullptr) return false;
@@ -107,6 +144,9 @@ bool CZLibCompression::DecompressTo(const void* in, unsigned long in_len,
   unsigned char spare = 0;
   if (raw_len == 0) out = &spare;
 #ifdef QMDATA_USE_LIBDEFLATE
+  if (m_blocks->decompressor == nullptr && !t_codecs_gone) {
+    std::swap(m_blocks->decompressor, t_codecs.decompressor);
+  }
   if (m_blocks->decompressor == nullptr) {
     m_blocks->decompressor = libdeflate_alloc_decompressor();
     if (m_blocks->decompressor == nullptr) return false;

@@ -1,0 +1,253 @@
+// The vector's archive records against their peers: plain records against a
+// loop of 4-byte sputn/sgetn calls and a memcpy of the block; compressed
+// records against zlib and libdeflate called directly at level 6.
+//
+// Arguments: element count, then (compressed only) the data pattern:
+// 0 small values, 1 an ascending run, 2 uniformly random.
+
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+#include <libdeflate.h>
+#include <zlib.h>
+
+#include "mathla/vector.h"
+#include "rtarchive/archive.h"
+
+namespace {
+
+using Vec = QmMathLA::vector<int>;
+
+std::vector<int> Pattern(int which, int n) {
+  std::vector<int> e(static_cast<std::size_t>(n));
+  std::mt19937 rng(12345);
+  for (int i = 0; i < n; ++i) {
+    if (which == 0) e[i] = static_cast<int>(rng() % 200) - 100;
+    if (which == 1) e[i] = 1000000 + i;
+    if (which == 2) e[i] = static_cast<int>(rng());
+  }
+  return e;
+}
+
+std::string Record(const std::vector<int>& e, bool compressed) {
+  Vec v(static_cast<int>(e.size()), e.data(), 0);
+  std::ostringstream os;
+  QmRTArchive ar(os);
+  v.Serialize(ar, compressed);
+  return os.str();
+}
+
+void SetBytes(benchmark::State& state, std::size_t bytes_per_iteration) {
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                          static_cast<std::int64_t>(bytes_per_iteration));
+}
+
+// --- plain record ---------------------------------------------------------
+
+void BM_PlainStore(benchmark::State& state) {
+  const auto e = Pattern(2, static_cast<int>(state.range(0)));
+  Vec v(static_cast<int>(e.size()), e.data(), 0);
+  std::stringstream ss;
+  for (auto _ : state) {
+    ss.seekp(0);
+    QmRTArchive ar(static_cast<std::ostream&>(ss));
+    v.Serialize(ar);
+    benchmark::ClobberMemory();
+  }
+  SetBytes(state, e.size() * 4);
+}
+
+void BM_PlainStoreSputnLoop(benchmark::State& state) {
+  const auto e = Pattern(2, static_cast<int>(state.range(0)));
+  std::stringstream ss;
+  for (auto _ : state) {
+    ss.seekp(0);
+    std::streambuf* buf = ss.rdbuf();
+    for (int x : e) buf->sputn(reinterpret_cast<const char*>(&x), 4);
+    benchmark::ClobberMemory();
+  }
+  SetBytes(state, e.size() * 4);
+}
+
+void BM_PlainStoreMemcpy(benchmark::State& state) {
+  const auto e = Pattern(2, static_cast<int>(state.range(0)));
+  std::vector<char> out(e.size() * 4);
+  for (auto _ : state) {
+    std::memcpy(out.data(), e.data(), out.size());
+    benchmark::DoNotOptimize(out.data());
+    benchmark::ClobberMemory();
+  }
+  SetBytes(state, e.size() * 4);
+}
+
+void BM_PlainLoad(benchmark::State& state) {
+  const auto e = Pattern(2, static_cast<int>(state.range(0)));
+  std::stringstream ss(Record(e, false));
+  Vec v;
+  for (auto _ : state) {
+    ss.seekg(0);
+    QmRTArchive ar(static_cast<std::istream&>(ss));
+    v.Serialize(ar);
+    benchmark::DoNotOptimize(v[0]);
+  }
+  SetBytes(state, e.size() * 4);
+}
+
+void BM_PlainLoadSgetnLoop(benchmark::State& state) {
+  const auto e = Pattern(2, static_cast<int>(state.range(0)));
+  std::stringstream ss(Record(e, false));
+  std::vector<int> out(e.size());
+  for (auto _ : state) {
+    ss.seekg(0);
+    std::streambuf* buf = ss.rdbuf();
+    for (int& x : out) buf->sgetn(reinterpret_cast<char*>(&x), 4);
+    benchmark::DoNotOptimize(out.data());
+    benchmark::ClobberMemory();
+  }
+  SetBytes(state, e.size() * 4);
+}
+
+void BM_PlainLoadMemcpy(benchmark::State& state) {
+  const auto e = Pattern(2, static_cast<int>(state.range(0)));
+  std::vector<int> out(e.size());
+  for (auto _ : state) {
+    std::memcpy(out.data(), e.data(), e.size() * 4);
+    benchmark::DoNotOptimize(out.data());
+    benchmark::ClobberMemory();
+  }
+  SetBytes(state, e.size() * 4);
+}
+
+// --- compressed record ----------------------------------------------------
+
+void BM_ZipStore(benchmark::State& state) {
+  const auto e = Pattern(static_cast<int>(state.range(1)),
+                         static_cast<int>(state.range(0)));
+  Vec v(static_cast<int>(e.size()), e.data(), 0);
+  std::stringstream ss;
+  for (auto _ : state) {
+    ss.seekp(0);
+    QmRTArchive ar(static_cast<std::ostream&>(ss));
+    v.Serialize(ar, true);
+    benchmark::ClobberMemory();
+  }
+  SetBytes(state, e.size() * 4);
+  state.counters["ratio"] =
+      static_cast<double>(e.size() * 4) /
+      static_cast<double>(Record(e, true).size() - 17 - 16 - 15);
+}
+
+void BM_ZlibCompress2(benchmark::State& state) {
+  const auto e = Pattern(static_cast<int>(state.range(1)),
+                         static_cast<int>(state.range(0)));
+  std::vector<Bytef> out(compressBound(e.size() * 4));
+  uLongf n = 0;
+  for (auto _ : state) {
+    n = out.size();
+    compress2(out.data(), &n, reinterpret_cast<const Bytef*>(e.data()),
+              e.size() * 4, 6);
+    benchmark::DoNotOptimize(out.data());
+  }
+  SetBytes(state, e.size() * 4);
+  state.counters["ratio"] =
+      static_cast<double>(e.size() * 4) / static_cast<double>(n);
+}
+
+void BM_LibdeflateCompress(benchmark::State& state) {
+  const auto e = Pattern(static_cast<int>(state.range(1)),
+                         static_cast<int>(state.range(0)));
+  libdeflate_compressor* c = libdeflate_alloc_compressor(6);
+  std::vector<char> out(libdeflate_zlib_compress_bound(c, e.size() * 4));
+  std::size_t n = 0;
+  for (auto _ : state) {
+    n = libdeflate_zlib_compress(c, e.data(), e.size() * 4, out.data(),
+                                 out.size());
+    benchmark::DoNotOptimize(out.data());
+  }
+  libdeflate_free_compressor(c);
+  SetBytes(state, e.size() * 4);
+  state.counters["ratio"] =
+      static_cast<double>(e.size() * 4) / static_cast<double>(n);
+}
+
+void BM_ZipLoad(benchmark::State& state) {
+  const auto e = Pattern(static_cast<int>(state.range(1)),
+                         static_cast<int>(state.range(0)));
+  std::stringstream ss(Record(e, true));
+  Vec v;
+  for (auto _ : state) {
+    ss.seekg(0);
+    QmRTArchive ar(static_cast<std::istream&>(ss));
+    v.Serialize(ar, true);
+    benchmark::DoNotOptimize(v[0]);
+  }
+  SetBytes(state, e.size() * 4);
+}
+
+void BM_ZlibUncompress(benchmark::State& state) {
+  const auto e = Pattern(static_cast<int>(state.range(1)),
+                         static_cast<int>(state.range(0)));
+  std::vector<Bytef> packed(compressBound(e.size() * 4));
+  uLongf packed_len = packed.size();
+  compress2(packed.data(), &packed_len,
+            reinterpret_cast<const Bytef*>(e.data()), e.size() * 4, 6);
+  std::vector<int> out(e.size());
+  for (auto _ : state) {
+    uLongf n = e.size() * 4;
+    uncompress(reinterpret_cast<Bytef*>(out.data()), &n, packed.data(),
+               packed_len);
+    benchmark::DoNotOptimize(out.data());
+  }
+  SetBytes(state, e.size() * 4);
+}
+
+void BM_LibdeflateDecompress(benchmark::State& state) {
+  const auto e = Pattern(static_cast<int>(state.range(1)),
+                         static_cast<int>(state.range(0)));
+  libdeflate_compressor* c = libdeflate_alloc_compressor(6);
+  std::vector<char> packed(libdeflate_zlib_compress_bound(c, e.size() * 4));
+  const std::size_t packed_len = libdeflate_zlib_compress(
+      c, e.data(), e.size() * 4, packed.data(), packed.size());
+  libdeflate_free_compressor(c);
+  libdeflate_decompressor* d = libdeflate_alloc_decompressor();
+  std::vector<int> out(e.size());
+  for (auto _ : state) {
+    libdeflate_zlib_decompress(d, packed.data(), packed_len, out.data(),
+                               e.size() * 4, nullptr);
+    benchmark::DoNotOptimize(out.data());
+  }
+  libdeflate_free_decompressor(d);
+  SetBytes(state, e.size() * 4);
+}
+
+void PlainArgs(benchmark::internal::Benchmark* b) {
+  b->Arg(1 << 10)->Arg(1 << 20);
+}
+
+void ZipArgs(benchmark::internal::Benchmark* b) {
+  for (int n : {1 << 10, 1 << 20}) {
+    for (int pattern = 0; pattern < 3; ++pattern) b->Args({n, pattern});
+  }
+}
+
+BENCHMARK(BM_PlainStore)->Apply(PlainArgs);
+BENCHMARK(BM_PlainStoreSputnLoop)->Apply(PlainArgs);
+BENCHMARK(BM_PlainStoreMemcpy)->Apply(PlainArgs);
+BENCHMARK(BM_PlainLoad)->Apply(PlainArgs);
+BENCHMARK(BM_PlainLoadSgetnLoop)->Apply(PlainArgs);
+BENCHMARK(BM_PlainLoadMemcpy)->Apply(PlainArgs);
+BENCHMARK(BM_ZipStore)->Apply(ZipArgs);
+BENCHMARK(BM_ZlibCompress2)->Apply(ZipArgs);
+BENCHMARK(BM_LibdeflateCompress)->Apply(ZipArgs);
+BENCHMARK(BM_ZipLoad)->Apply(ZipArgs);
+BENCHMARK(BM_ZlibUncompress)->Apply(ZipArgs);
+BENCHMARK(BM_LibdeflateDecompress)->Apply(ZipArgs);
+
+}  // namespace
+
+BENCHMARK_MAIN();
