@@ -15,6 +15,7 @@
 #include "drange/qualtag.h"
 #include "mathla/vector.h"
 #include "rtarchive/archive.h"
+#include "rtarchive/compression.h"
 
 namespace {
 
@@ -95,8 +96,7 @@ int main(int argc, char** argv) {
             << (quality_ok ? "yes" : "NO") << "\n";
 
   // The compressed size depends on the compression backend the library was
-  // built with (libdeflate or zlib), so the file size and the ratio are
-  // printed coarsely: to the nearest MiB, and the ratio's whole part.
+  // built with (libdeflate or zlib).
   std::ifstream file(path, std::ios::binary | std::ios::ate);
   const long long file_size = static_cast<long long>(file.tellg());
   if (file_size <= 0) {
@@ -104,11 +104,12 @@ int main(int argc, char** argv) {
     return 1;
   }
   const long long raw_size = 4LL * measurements.elems();
-  const long long mib = 1 << 20;
-  std::cout << "file:      " << path << ", about "
-            << (file_size + mib / 2) / mib << " MiB\n";
+  std::cout << "file:      " << path << ", " << file_size << " bytes ("
+            << CZLibCompression::Backend() << ")\n";
   std::cout << "raw:       " << raw_size << " bytes of measurements\n";
-  std::cout << "ratio:     at least " << raw_size / file_size
+  const long long ratio_x100 = (raw_size * 100 + file_size / 2) / file_size;
+  std::cout << "ratio:     " << ratio_x100 / 100 << "."
+            << (ratio_x100 % 100 < 10 ? "0" : "") << ratio_x100 % 100
             << " to 1 (raw measurements to file)\n";
   return slice_ok && data_ok && quality_ok ? 0 : 1;
 }
