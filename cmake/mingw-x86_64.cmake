@@ -32,8 +32,10 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
 set(ZLIB_USE_STATIC_LIBS ON)
 
-# ctest (and test discovery) run the programs under Wine.
-find_program(_wine wine)
+# ctest (and test discovery) run the programs under Wine. The 64-bit loader
+# is named directly: Debian's "wine" wrapper prefers the 32-bit one whenever
+# wine32 is installed, which cannot start on a host without IA-32 support.
+find_program(_wine NAMES wine64 wine PATHS /usr/lib/wine)
 if(_wine)
   set(CMAKE_CROSSCOMPILING_EMULATOR "${_wine}")
 endif()
