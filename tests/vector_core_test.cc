@@ -53,6 +53,7 @@ TEST(VectorStorage, EmptyVectorIsAllZeroAndAllocatesNothing) {
 }
 
 TEST(VectorStorage, OwnedBlockIsThreeAllocations) {
+  SKIP_UNLESS_ALLOCATIONS_TRACKED();
   const int raw[] = {1, 2, 3};
   alloc_tracker::Scope scope;
   {
@@ -66,6 +67,7 @@ TEST(VectorStorage, OwnedBlockIsThreeAllocations) {
 }
 
 TEST(VectorSharing, CountsFollowEverySharer) {
+  SKIP_UNLESS_ALLOCATIONS_TRACKED();
   alloc_tracker::Scope scope;
   auto* a = new Vec(Make({1, 2, 3, 4}));
   const int* data = FieldsOf(*a).data;
@@ -149,6 +151,7 @@ TEST(VectorConstruction, SubRangeClampsItsArguments) {
 }
 
 TEST(VectorConstruction, CountArrayAndAdoptFlag) {
+  SKIP_UNLESS_ALLOCATIONS_TRACKED();
   int raw[3] = {7, 8, 9};
   EXPECT_TRUE(AllFieldsZero(Vec(0, raw, 0)));
   EXPECT_TRUE(AllFieldsZero(Vec(-3, raw, 1)));
@@ -229,6 +232,7 @@ TEST(VectorConstruction, MaskedSelection) {
 }
 
 TEST(VectorConstruction, HugeCountsFailCleanly) {
+  SKIP_UNLESS_ALLOCATIONS_TRACKED();
   alloc_tracker::Scope scope;
   EXPECT_THROW(Vec(0x40000000, nullptr, 0), std::bad_array_new_length);
   EXPECT_THROW(Vec(INT_MAX, nullptr, 0), std::bad_array_new_length);
@@ -243,6 +247,7 @@ TEST(VectorConstruction, HugeCountsFailCleanly) {
 }
 
 TEST(VectorUnhook, CallerOwnsTheArrayAfterTheLastSharer) {
+  SKIP_UNLESS_ALLOCATIONS_TRACKED();
   alloc_tracker::Scope scope;
   int* array = nullptr;
   {

@@ -60,10 +60,14 @@ void RunSharers(int threads, int iterations) {
 }
 
 TEST(VectorConcurrency, TwoThreadsCopyAndDestroyAMillionTimes) {
+  SKIP_UNLESS_ALLOCATIONS_TRACKED();
   RunSharers(2, 1000000);
 }
 
-TEST(VectorConcurrency, FourThreadsCopyAndDestroy) { RunSharers(4, 250000); }
+TEST(VectorConcurrency, FourThreadsCopyAndDestroy) {
+  SKIP_UNLESS_ALLOCATIONS_TRACKED();
+  RunSharers(4, 250000);
+}
 
 TEST(VectorConcurrency, ConcurrentUnhookSucceedsOnce) {
   constexpr int kRounds = 2000;
