@@ -160,19 +160,21 @@ install_win() {  # $1: i686 or x86-64
     libz-mingw-w64-dev
 }
 
+# The DLL and every program go to bin/, where Windows looks for a program's
+# DLLs first.
 build_win() {  # $1: i686 or x86_64
   local b=$OUT/mingw-$1
   timeout 300 cmake -S "$ROOT" -B "$b" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-$1.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DQMDATA_COMPRESSION=zlib \
-    -DQMDATA_BUNDLED_GTEST=ON >/dev/null
+    -DQMDATA_BUNDLED_GTEST=ON -DCMAKE_RUNTIME_OUTPUT_DIRECTORY="$b/bin" >/dev/null
   timeout 1800 cmake --build "$b" -j"$JOBS"
 }
 
 # The DLL and the test programs import only the system DLLs (and the DLL).
 check_win_imports() {  # $1: i686 or x86_64
   local b=$OUT/mingw-$1 objdump=$1-w64-mingw32-objdump f bad=0
-  for f in "$b"/libqmdata.dll "$b"/tests/*.exe; do
+  for f in "$b"/bin/*.dll "$b"/bin/*.exe; do
     local dlls
     dlls=$("$objdump" -p "$f" | sed -n 's/^\s*DLL Name: //p' | sort -u | tr '\n' ' ')
     echo "  $(basename "$f"): $dlls"
@@ -184,7 +186,7 @@ check_win_imports() {  # $1: i686 or x86_64
     done
   done
   # (grep -c reads to the end: grep -q would cut objdump's pipe.)
-  [ "$("$objdump" -p "$b/libqmdata.dll" | grep -c 'vectorIiE')" -gt 0 ] ||
+  [ "$("$objdump" -p "$b/bin/libqmdata.dll" | grep -c 'vectorIiE')" -gt 0 ] ||
     { echo "  libqmdata.dll exports no vector<int> members" >&2; bad=1; }
   return $bad
 }
@@ -209,8 +211,10 @@ wine_env() {  # $1: i686 or x86_64
 
 start_wine() {
   mkdir -p "$WINEPREFIX"
-  timeout 300 "$WINE" wineboot -i </dev/null >/dev/null 2>&1
+  # A server left over from an earlier run would not be persistent.
+  timeout 30 wineserver -k </dev/null >/dev/null 2>&1 || true
   timeout 60 wineserver -p </dev/null >/dev/null 2>&1
+  timeout 300 "$WINE" wineboot -i </dev/null >/dev/null 2>&1
   timeout 120 "$WINE" cmd /c exit </dev/null >/dev/null 2>&1
 }
 
