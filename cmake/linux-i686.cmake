@@ -12,6 +12,8 @@ endif()
 if(NOT CMAKE_CXX_COMPILER)
   set(CMAKE_CXX_COMPILER g++)
 endif()
+# These only seed the default flags: a CMAKE_CXX_FLAGS or linker flags given
+# on the command line replace them and must repeat -m32.
 set(CMAKE_C_FLAGS_INIT "-m32")
 set(CMAKE_CXX_FLAGS_INIT "-m32")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-m32")
@@ -20,4 +22,5 @@ set(CMAKE_MODULE_LINKER_FLAGS_INIT "-m32")
 # find_package/find_library look in lib/i386-linux-gnu instead of the host's
 # lib/x86_64-linux-gnu.
 set(CMAKE_LIBRARY_ARCHITECTURE i386-linux-gnu)
-# The i386 binaries run natively on the x86-64 host: no emulator.
+# The i386 programs run natively where the kernel runs 32-bit code; elsewhere
+# pass -DCMAKE_CROSSCOMPILING_EMULATOR=qemu-i386 (package qemu-user).
