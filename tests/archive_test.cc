@@ -11,19 +11,14 @@
 
 #include <gtest/gtest.h>
 
+#include "record_support.h"
+
 namespace {
 
 std::string Bytes(std::initializer_list<int> list) {
   std::string s;
   for (int b : list) s.push_back(static_cast<char>(b));
   return s;
-}
-
-std::string ReadFixture(const char* name) {
-  std::ifstream f(std::string(QMDATA_TEST_DATA_DIR) + "/" + name,
-                  std::ios::binary);
-  EXPECT_TRUE(f.good()) << name;
-  return std::string(std::istreambuf_iterator<char>(f), {});
 }
 
 // A stream buffer that accepts `room` bytes and then refuses every write.

@@ -13,35 +13,9 @@
 
 #include "rtarchive/archive.h"
 
+#include "record_support.h"
+
 namespace {
-
-// The bytes of the given ints as the archive writes them.
-std::string Ints(std::initializer_list<int> values) {
-  std::string out;
-  for (int v : values) {
-    for (int shift = 0; shift < 32; shift += 8) {
-      out.push_back(static_cast<char>(static_cast<std::uint32_t>(v) >> shift));
-    }
-  }
-  return out;
-}
-
-std::string ReadFixture(const char* name) {
-  std::ifstream f(std::string(QMDATA_TEST_DATA_DIR) + "/" + name,
-                  std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), {});
-}
-
-// The int thrown by f, or 0 when it returns normally.
-template <typename F>
-int ThrownInt(F f) {
-  try {
-    f();
-  } catch (int e) {
-    return e;
-  }
-  return 0;
-}
 
 std::string Printed(QmDataRange& range, int width) {
   std::ostringstream os;

@@ -13,46 +13,17 @@
 
 #include "rtarchive/archive.h"
 
+#include "record_support.h"
+
 namespace {
 
 using IntVector = QmMathLA::vector<int>;
-
-std::string Ints(std::initializer_list<int> values) {
-  std::string out;
-  for (int v : values) {
-    for (int shift = 0; shift < 32; shift += 8) {
-      out.push_back(static_cast<char>(static_cast<std::uint32_t>(v) >> shift));
-    }
-  }
-  return out;
-}
-
-// An archive string: 4-byte length, then the bytes.
-std::string Str(const std::string& s) {
-  return Ints({static_cast<int>(s.size())}) + s;
-}
 
 // The plain vector record of the given elements.
 std::string VectorRecord(std::initializer_list<int> elems) {
   std::string out = Str("<StartVector>") +
                     Ints({1, static_cast<int>(elems.size())}) + Ints(elems);
   return out + Str("<EndVector>");
-}
-
-std::string ReadFixture(const char* name) {
-  std::ifstream f(std::string(QMDATA_TEST_DATA_DIR) + "/" + name,
-                  std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), {});
-}
-
-template <typename F>
-int ThrownInt(F f) {
-  try {
-    f();
-  } catch (int e) {
-    return e;
-  }
-  return 0;
 }
 
 IntVector Vec(std::initializer_list<int> elems) {

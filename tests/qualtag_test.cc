@@ -13,33 +13,9 @@
 
 #include "rtarchive/archive.h"
 
+#include "record_support.h"
+
 namespace {
-
-std::string Ints(std::initializer_list<int> values) {
-  std::string out;
-  for (int v : values) {
-    for (int shift = 0; shift < 32; shift += 8) {
-      out.push_back(static_cast<char>(static_cast<std::uint32_t>(v) >> shift));
-    }
-  }
-  return out;
-}
-
-std::string ReadFixture(const char* name) {
-  std::ifstream f(std::string(QMDATA_TEST_DATA_DIR) + "/" + name,
-                  std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), {});
-}
-
-template <typename F>
-int ThrownInt(F f) {
-  try {
-    f();
-  } catch (int e) {
-    return e;
-  }
-  return 0;
-}
 
 // A stream buffer that accepts and yields nothing.
 struct RefusingBuf : std::streambuf {};

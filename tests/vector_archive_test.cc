@@ -15,6 +15,8 @@
 #include "rtarchive/archive.h"
 #include "rtarchive/compression.h"
 
+#include "record_support.h"
+
 namespace {
 
 using Vec = QmMathLA::vector<int>;
@@ -29,18 +31,6 @@ Vec Make(const std::vector<int>& e) {
   return Vec(static_cast<int>(e.size()), e.data(), 0);
 }
 
-// The int that f throws: 0 when it returns, 1 for any other exception.
-int ThrownBy(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (int e) {
-    return e;
-  } catch (...) {
-    return 1;
-  }
-  return 0;
-}
-
 std::string Store(Vec& v, bool compressed) {
   std::ostringstream os;
   QmRTArchive ar(os);
@@ -53,16 +43,9 @@ std::string Store(Vec& v, bool compressed) {
 int Load(Vec& v, const std::string& bytes, bool compressed) {
   std::istringstream is(bytes);
   QmRTArchive ar(is);
-  const int thrown = ThrownBy([&] { v.Serialize(ar, compressed); });
+  const int thrown = ThrownInt([&] { v.Serialize(ar, compressed); });
   if (thrown == 0) EXPECT_EQ(ar.Offset(), bytes.size());
   return thrown;
-}
-
-std::string ReadFixture(const char* name) {
-  std::ifstream f(std::string(QMDATA_TEST_DATA_DIR) + "/" + name,
-                  std::ios::binary);
-  EXPECT_TRUE(f.good()) << name;
-  return std::string(std::istreambuf_iterator<char>(f), {});
 }
 
 // Writes records item by item, for crafted input.
@@ -329,7 +312,7 @@ TEST(VectorArchive, FailingStreamThrowsMinusOne) {
       LimitedBuf buf(room);
       std::ostream os(&buf);
       QmRTArchive ar(os);
-      EXPECT_EQ(ThrownBy([&] { v.Serialize(ar, compressed); }), -1) << room;
+      EXPECT_EQ(ThrownInt([&] { v.Serialize(ar, compressed); }), -1) << room;
       EXPECT_TRUE(os.bad());
       EXPECT_EQ(buf.m_written, room);
     }

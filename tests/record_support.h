@@ -1,0 +1,54 @@
+// Test support for archive records: the bytes that the archive writes for
+// ints and strings, checked-in fixtures, and the int that records throw.
+
+#ifndef QMDATA_TESTS_RECORD_SUPPORT_H_
+#define QMDATA_TESTS_RECORD_SUPPORT_H_
+
+#include <cstdint>
+#include <fstream>
+#include <initializer_list>
+#include <iterator>
+#include <string>
+
+#include <gtest/gtest.h>
+
+// The bytes of the given ints as the archive writes them: 4 bytes each,
+// least significant first.
+inline std::string Ints(std::initializer_list<int> values) {
+  std::string out;
+  for (int v : values) {
+    for (int shift = 0; shift < 32; shift += 8) {
+      out.push_back(static_cast<char>(static_cast<std::uint32_t>(v) >> shift));
+    }
+  }
+  return out;
+}
+
+// An archive string: a 4-byte length, then the bytes.
+inline std::string Str(const std::string& s) {
+  return Ints({static_cast<int>(s.size())}) + s;
+}
+
+// The contents of tests/data/<name>.
+inline std::string ReadFixture(const char* name) {
+  std::ifstream f(std::string(QMDATA_TEST_DATA_DIR) + "/" + name,
+                  std::ios::binary);
+  EXPECT_TRUE(f.good()) << name;
+  return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+// The int that f throws; 0 when it returns normally and 1 when it throws
+// anything other than an int.
+template <typename F>
+int ThrownInt(F&& f) {
+  try {
+    f();
+  } catch (int e) {
+    return e;
+  } catch (...) {
+    return 1;
+  }
+  return 0;
+}
+
+#endif  // QMDATA_TESTS_RECORD_SUPPORT_H_
