@@ -64,6 +64,8 @@ print_summary() {
   echo "  total                              ${SECONDS}s, exit ${rc}"
 }
 trap print_summary EXIT
+# An outer timeout's TERM still stops the wineserver and prints the times.
+trap 'exit 143' TERM INT
 
 APT_UPDATED=0
 apt_update() {
