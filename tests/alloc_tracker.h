@@ -65,7 +65,9 @@ void* operator new(std::size_t n) { return alloc_tracker::Allocate(n); }
 void* operator new[](std::size_t n) { return alloc_tracker::Allocate(n); }
 void operator delete(void* p) noexcept { alloc_tracker::Release(p); }
 void operator delete[](void* p) noexcept { alloc_tracker::Release(p); }
-void operator delete(void* p, std::size_t) noexcept { alloc_tracker::Release(p); }
+void operator delete(void* p, std::size_t) noexcept {
+  alloc_tracker::Release(p);
+}
 void operator delete[](void* p, std::size_t) noexcept {
   alloc_tracker::Release(p);
 }

@@ -9,8 +9,9 @@
 
 #include <gtest/gtest.h>
 
-#include "alloc_tracker.h"
 #include "mathla/vector.h"
+
+#include "alloc_tracker.h"
 #include "vector_fields.h"
 
 namespace {
@@ -211,9 +212,9 @@ TEST(VectorConstruction, MaskedSelection) {
       {{1, 1, 1}, {1, 2, 3}, 0},
   };
   for (const Case& c : cases) {
-    Vec mask = c.mask.empty() ? Vec()
-                              : Vec(static_cast<int>(c.mask.size()),
-                                    c.mask.data(), 0);
+    Vec mask = c.mask.empty()
+                   ? Vec()
+                   : Vec(static_cast<int>(c.mask.size()), c.mask.data(), 0);
     if (mask.elems() > 0) mask.setIndex(1);
     const Vec selected(src, mask);
     EXPECT_EQ(Elements(selected), c.expected);

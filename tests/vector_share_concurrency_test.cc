@@ -16,8 +16,9 @@
 
 #include <gtest/gtest.h>
 
-#include "alloc_tracker.h"
 #include "mathla/vector.h"
+
+#include "alloc_tracker.h"
 #include "vector_fields.h"
 
 namespace {
