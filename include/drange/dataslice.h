@@ -3,7 +3,8 @@
 //
 //   int vars[] = {2, 7, 11};
 //   QmDataSlice s(QmMathLA::vector<int>(3, vars, 0), 5, 10);
-//   std::cout << s;  // "Start:\t     5\tLength:\t    10\tVars:\t  2\t  7\t 11\n"
+//   std::cout << s;  // "Start:\t     5\tLength:\t    10\tVars:\t  2\t  7\t
+//   11\n"
 //
 // The list is a QmMathLA::vector<int> and follows its sharing rules: copies
 // made with the flag 0 and assignments share the list's block.

@@ -74,9 +74,8 @@ inline void LockWord(int* word) {
   int expected = 0;
   // Acquire on success: the owner then sees every write the previous owner
   // made before its release.
-  while (!lock.compare_exchange_strong(expected, self,
-                                       std::memory_order_acquire,
-                                       std::memory_order_relaxed)) {
+  while (!lock.compare_exchange_strong(
+      expected, self, std::memory_order_acquire, std::memory_order_relaxed)) {
     if (expected == self) return;  // already ours
     YieldSlice();
     expected = 0;

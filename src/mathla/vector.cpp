@@ -3,11 +3,11 @@
 
 #include "mathla/vector.h"
 
-#include "mathla/vector_core.inl"
-#include "mathla/vector_arith.inl"
-#include "mathla/vector_reduce.inl"
-#include "mathla/vector_print.inl"
 #include "mathla/vector_archive.inl"
+#include "mathla/vector_arith.inl"
+#include "mathla/vector_core.inl"
+#include "mathla/vector_print.inl"
+#include "mathla/vector_reduce.inl"
 
 namespace QmMathLA {
 

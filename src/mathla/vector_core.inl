@@ -254,13 +254,15 @@ T* vector<T>::unhook() {
 
 template <typename T>
 T& vector<T>::operator[](int index) const {
-  if (m_n <= 0) throw std::out_of_range("QmMathLA::vector: index into empty vector");
+  if (m_n <= 0)
+    throw std::out_of_range("QmMathLA::vector: index into empty vector");
   return m_data[WrapIndex(index, m_n)];
 }
 
 template <typename T>
 T& vector<T>::operator*() const {
-  if (m_n <= 0) throw std::out_of_range("QmMathLA::vector: cursor of empty vector");
+  if (m_n <= 0)
+    throw std::out_of_range("QmMathLA::vector: cursor of empty vector");
   const int i = m_index;
   return m_data[(i >= 0 && i < m_n) ? i : WrapIndex(i, m_n)];
 }
