@@ -8,29 +8,9 @@
 #
 # Needs g++-mingw-w64-i686-posix and libz-mingw-w64-dev (and wine to
 # run the tests).
-set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(TOOLCHAIN_PREFIX i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${TOOLCHAIN_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${TOOLCHAIN_PREFIX}-g++-posix)
-set(CMAKE_RC_COMPILER ${TOOLCHAIN_PREFIX}-windres)
-
-# The target root (<bin>/../<triplet>) holds the headers, libz.a and
-# libwinpthread.a.
-find_program(_mingw_gcc ${TOOLCHAIN_PREFIX}-gcc-posix REQUIRED)
-get_filename_component(_mingw_bin "${_mingw_gcc}" DIRECTORY)
-get_filename_component(_mingw_root "${_mingw_bin}/../${TOOLCHAIN_PREFIX}" REALPATH)
-set(CMAKE_FIND_ROOT_PATH "${_mingw_root}")
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# -static in the shared linker flags too: Threads::Threads appends -lpthread
-# after any -Wl,-Bstatic, which would make the DLL import libwinpthread-1.dll.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
-set(ZLIB_USE_STATIC_LIBS ON)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
 
 # ctest (and test discovery) run the programs under Wine.
 find_program(_wine wine)

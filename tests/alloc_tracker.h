@@ -16,8 +16,10 @@
 #if defined(_WIN32) && !defined(QMDATA_STATIC)
 #define SKIP_UNLESS_ALLOCATIONS_TRACKED() \
   GTEST_SKIP() << "a DLL's allocations are not visible to its caller"
+inline constexpr bool kAllocationsTracked = false;
 #else
 #define SKIP_UNLESS_ALLOCATIONS_TRACKED() static_cast<void>(0)
+inline constexpr bool kAllocationsTracked = true;
 #endif
 
 namespace alloc_tracker {

@@ -30,6 +30,11 @@ std::vector<int> Elements(const Vec& v) {
 
 using Ints = std::vector<int>;
 
+// Allocation checks hold only where the library's allocations reach the
+// replaced operators (not across a Windows DLL boundary).
+#define EXPECT_TRACKED_EQ(a, b) \
+  if (kAllocationsTracked) EXPECT_EQ(a, b)
+
 TEST(VectorStorage, EmptyVectorIsAllZeroAndAllocatesNothing) {
   alloc_tracker::Scope scope;
   {
@@ -68,7 +73,6 @@ TEST(VectorStorage, OwnedBlockIsThreeAllocations) {
 }
 
 TEST(VectorSharing, CountsFollowEverySharer) {
-  SKIP_UNLESS_ALLOCATIONS_TRACKED();
   alloc_tracker::Scope scope;
   auto* a = new Vec(Make({1, 2, 3, 4}));
   const int* data = FieldsOf(*a).data;
@@ -86,12 +90,12 @@ TEST(VectorSharing, CountsFollowEverySharer) {
   delete c;
   delete d;
   EXPECT_EQ(SharedCount(*b), 1);
-  EXPECT_EQ(alloc_tracker::watched_releases, 0);
+  EXPECT_TRACKED_EQ(alloc_tracker::watched_releases, 0);
   delete b;
-  EXPECT_EQ(alloc_tracker::watched_releases, 1);
+  EXPECT_TRACKED_EQ(alloc_tracker::watched_releases, 1);
   alloc_tracker::watched = nullptr;
   // Every vector object, and the element array, count and lock word.
-  EXPECT_EQ(scope.allocated(), scope.released());
+  EXPECT_TRACKED_EQ(scope.allocated(), scope.released());
 }
 
 TEST(VectorSharing, SelfAndSameBlockAssignmentKeepTheCount) {
@@ -152,7 +156,6 @@ TEST(VectorConstruction, SubRangeClampsItsArguments) {
 }
 
 TEST(VectorConstruction, CountArrayAndAdoptFlag) {
-  SKIP_UNLESS_ALLOCATIONS_TRACKED();
   int raw[3] = {7, 8, 9};
   EXPECT_TRUE(AllFieldsZero(Vec(0, raw, 0)));
   EXPECT_TRUE(AllFieldsZero(Vec(-3, raw, 1)));
@@ -162,8 +165,8 @@ TEST(VectorConstruction, CountArrayAndAdoptFlag) {
     EXPECT_EQ(owned.elems(), 3);
     EXPECT_EQ(SharedCount(owned), 1);
   }
-  EXPECT_EQ(scope.allocated(), 3);
-  EXPECT_EQ(scope.released(), 3);
+  EXPECT_TRACKED_EQ(scope.allocated(), 3);
+  EXPECT_TRACKED_EQ(scope.released(), 3);
   {
     Vec adopted(3, raw, 1);
     EXPECT_EQ(FieldsOf(adopted).data, raw);
@@ -179,7 +182,7 @@ TEST(VectorConstruction, CountArrayAndAdoptFlag) {
   }
   EXPECT_EQ(raw[0], 7);
   EXPECT_EQ(raw[1], 80);
-  EXPECT_EQ(scope.allocated(), scope.released());
+  EXPECT_TRACKED_EQ(scope.allocated(), scope.released());
 }
 
 TEST(VectorConstruction, ViewCopiesStridedMembers) {
@@ -233,11 +236,11 @@ TEST(VectorConstruction, MaskedSelection) {
 }
 
 TEST(VectorConstruction, HugeCountsFailCleanly) {
-  SKIP_UNLESS_ALLOCATIONS_TRACKED();
   alloc_tracker::Scope scope;
   EXPECT_THROW(Vec(0x40000000, nullptr, 0), std::bad_array_new_length);
   EXPECT_THROW(Vec(INT_MAX, nullptr, 0), std::bad_array_new_length);
-  EXPECT_EQ(scope.allocated(), 0);
+  EXPECT_TRACKED_EQ(scope.allocated(), 0);
+  if (!kAllocationsTracked) return;
   // A failing element allocation releases the lock word and the count.
   alloc_tracker::fail_countdown = 3;
   EXPECT_THROW(Vec(4, nullptr, 0), std::bad_alloc);
@@ -248,7 +251,6 @@ TEST(VectorConstruction, HugeCountsFailCleanly) {
 }
 
 TEST(VectorUnhook, CallerOwnsTheArrayAfterTheLastSharer) {
-  SKIP_UNLESS_ALLOCATIONS_TRACKED();
   alloc_tracker::Scope scope;
   int* array = nullptr;
   {
@@ -266,7 +268,7 @@ TEST(VectorUnhook, CallerOwnsTheArrayAfterTheLastSharer) {
     EXPECT_EQ(SharedCount(d), -4);
   }
   // The count and the lock word are gone; the array is not.
-  EXPECT_EQ(scope.allocated() - scope.released(), 1);
+  EXPECT_TRACKED_EQ(scope.allocated() - scope.released(), 1);
   EXPECT_EQ(array[0], 3);
   EXPECT_EQ(array[2], 4);
   delete[] array;
