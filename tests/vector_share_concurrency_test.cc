@@ -10,7 +10,6 @@
 // the same moment: exactly one of them may get the array.
 
 #include <atomic>
-#include <barrier>
 #include <thread>
 #include <vector>
 
@@ -24,6 +23,27 @@
 namespace {
 
 using Vec = QmMathLA::vector<int>;
+
+// A reusable two-thread rendezvous that spins with a yield. (std::barrier's
+// blocking wait proved unreliable on one of the Windows toolchains.)
+class SpinBarrier {
+ public:
+  void arrive_and_wait() {
+    const int gen = generation_.load(std::memory_order_acquire);
+    if (arrived_.fetch_add(1, std::memory_order_acq_rel) == 1) {
+      arrived_.store(0, std::memory_order_relaxed);
+      generation_.fetch_add(1, std::memory_order_acq_rel);
+      return;
+    }
+    while (generation_.load(std::memory_order_acquire) == gen) {
+      std::this_thread::yield();
+    }
+  }
+
+ private:
+  std::atomic<int> arrived_{0};
+  std::atomic<int> generation_{0};
+};
 
 void RunSharers(int threads, int iterations) {
   int raw[] = {1, 2, 3, 4, 5, 6, 7, 8};
@@ -73,7 +93,7 @@ TEST(VectorConcurrency, ConcurrentUnhookSucceedsOnce) {
   constexpr int kRounds = 2000;
   Vec a, b;
   std::atomic<int*> got_a{nullptr}, got_b{nullptr};
-  std::barrier sync(2);
+  SpinBarrier sync;
   int failures = 0;
   std::thread other([&] {
     for (int r = 0; r < kRounds; ++r) {
