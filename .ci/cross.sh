@@ -31,63 +31,19 @@ JOBS=${JOBS:-2}
 TARGETS=("$@")
 ((${#TARGETS[@]})) || TARGETS=(i386 win32 win64)
 
-SUMMARY=()
-# step NAME COMMAND...: runs one step, prints and records its wall time.
-step() {
-  local name=$1
-  shift
-  local t0=$SECONDS
-  echo "::: ${name}"
-  # A subshell with errexit of its own: any failing command fails the step.
-  local rc=0
-  set +e
-  (
-    set -e
-    "$@"
-  )
-  rc=$?
-  set -e
-  local dt=$((SECONDS - t0))
-  SUMMARY+=("$(printf '%-34s %4ds  %s' "$name" "$dt" "$([ $rc -eq 0 ] && echo ok || echo "FAILED ($rc)")")")
-  echo "::: ${name}: ${dt}s, exit ${rc}"
-  return $rc
-}
+# shellcheck source=.ci/lib.sh
+source "$ROOT/.ci/lib.sh"
 
 print_summary() {
   local rc=$?
   if [ -n "${WINEPREFIX:-}" ] && command -v wineserver >/dev/null; then
     timeout 30 wineserver -k >/dev/null 2>&1 || true
   fi
-  echo "::: cross.sh wall times"
-  local line
-  for line in "${SUMMARY[@]}"; do echo "  $line"; done
-  echo "  total                              ${SECONDS}s, exit ${rc}"
+  print_step_times cross.sh "$rc"
 }
 trap print_summary EXIT
 # An outer timeout's TERM still stops the wineserver and prints the times.
 trap 'exit 143' TERM INT
-
-APT_UPDATED=0
-apt_update() {
-  if [ $APT_UPDATED -eq 0 ]; then
-    timeout 600 apt-get update -qq
-    APT_UPDATED=1
-  fi
-}
-
-# need_packages PKG...: installs the packages that are not installed yet.
-need_packages() {
-  local missing=() p
-  for p in "$@"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
-      missing+=("$p")
-  done
-  ((${#missing[@]})) || return 0
-  echo "installing: ${missing[*]}"
-  apt_update
-  DEBIAN_FRONTEND=noninteractive timeout 1200 apt-get install -y -qq \
-    --no-install-recommends "${missing[@]}" >/dev/null
-}
 
 need_i386_arch() {
   if ! dpkg --print-foreign-architectures | grep -qx i386; then

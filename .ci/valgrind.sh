@@ -14,43 +14,16 @@ ROOT=$(cd "$(dirname "$0")/.." && pwd)
 OUT=${1:-$ROOT/build/ci-valgrind}
 JOBS=${JOBS:-2}
 
-SUMMARY=()
-step() {
-  local name=$1
-  shift
-  local t0=$SECONDS rc=0
-  echo "::: ${name}"
-  set +e
-  (
-    set -e
-    "$@"
-  )
-  rc=$?
-  set -e
-  local dt=$((SECONDS - t0))
-  SUMMARY+=("$(printf '%-28s %4ds  %s' "$name" "$dt" "$([ $rc -eq 0 ] && echo ok || echo "FAILED ($rc)")")")
-  echo "::: ${name}: ${dt}s, exit ${rc}"
-  return $rc
-}
+# shellcheck source=.ci/lib.sh
+source "$ROOT/.ci/lib.sh"
+
 print_summary() {
-  local rc=$? line
-  echo "::: valgrind.sh wall times"
-  for line in "${SUMMARY[@]}"; do echo "  $line"; done
-  echo "  total                        ${SECONDS}s, exit ${rc}"
+  print_step_times valgrind.sh $?
 }
 trap print_summary EXIT
 
 install() {
-  local missing=() p
-  for p in cmake ninja-build g++ valgrind zlib1g-dev libdeflate-dev libgtest-dev; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
-      missing+=("$p")
-  done
-  ((${#missing[@]})) || return 0
-  echo "installing: ${missing[*]}"
-  timeout 600 apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive timeout 900 apt-get install -y -qq \
-    --no-install-recommends "${missing[@]}" >/dev/null
+  need_packages cmake ninja-build g++ valgrind zlib1g-dev libdeflate-dev libgtest-dev
 }
 
 build() {
