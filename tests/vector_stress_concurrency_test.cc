@@ -28,37 +28,20 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <new>
 #include <thread>
-#include <type_traits>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "mathla/vector.h"
 
+#include "vector_fields.h"
+
 namespace {
 
 using IntVector = QmMathLA::vector<int>;
-
-// The vector's five fields, in declaration order.
-struct Fields {
-  int n;
-  int* data;
-  int index;
-  int* refs;
-  int* lock;
-};
-static_assert(std::is_standard_layout_v<IntVector>);
-static_assert(sizeof(Fields) == sizeof(IntVector));
-
-Fields FieldsOf(const IntVector& v) {
-  Fields f;
-  std::memcpy(&f, static_cast<const void*>(&v), sizeof f);
-  return f;
-}
 
 // --- release counting -------------------------------------------------------
 
@@ -165,7 +148,7 @@ class VectorStress : public ::testing::TestWithParam<int> {};
 TEST_P(VectorStress, ChurnLeavesCountExact) {
   const int threads = GetParam();
   IntVector root = MakeRoot();
-  const Fields rf = FieldsOf(root);
+  const VectorFields rf = FieldsOf(root);
   Watch(rf.data, rf.refs, rf.lock);
   std::vector<IntVector> sharers(threads, root);
   ASSERT_EQ(*rf.refs, 1 + threads);
@@ -183,7 +166,7 @@ TEST_P(VectorStress, ChurnLeavesCountExact) {
   EXPECT_EQ(*rf.refs, 1 + threads);
   EXPECT_EQ(*rf.lock, 0) << "lock word left taken";
   for (const IntVector& s : sharers) {
-    const Fields f = FieldsOf(s);
+    const VectorFields f = FieldsOf(s);
     EXPECT_EQ(f.data, rf.data);
     EXPECT_EQ(f.refs, rf.refs);
     EXPECT_EQ(f.lock, rf.lock);
@@ -198,7 +181,7 @@ TEST_P(VectorStress, ChurnLeavesCountExact) {
 TEST_P(VectorStress, UnhookMidRunFlipsSignOnceAndKeepsArray) {
   const int threads = GetParam();
   IntVector root = MakeRoot();
-  const Fields rf = FieldsOf(root);
+  const VectorFields rf = FieldsOf(root);
   Watch(rf.data, rf.refs, rf.lock);
   std::vector<IntVector> sharers(threads, root);
 
@@ -244,7 +227,7 @@ TEST_P(VectorStress, UnhookMidRunFlipsSignOnceAndKeepsArray) {
 TEST_P(VectorStress, LastOfConcurrentSharersFreesOnce) {
   const int threads = GetParam();
   auto root = std::make_unique<IntVector>(MakeRoot());
-  const Fields rf = FieldsOf(*root);
+  const VectorFields rf = FieldsOf(*root);
   Watch(rf.data, rf.refs, rf.lock);
   std::vector<std::unique_ptr<IntVector>> sharers;
   for (int t = 0; t < threads; ++t) {

@@ -21,6 +21,7 @@
 #ifndef QMDATA_RTARCHIVE_ARCHIVE_H_
 #define QMDATA_RTARCHIVE_ARCHIVE_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <iosfwd>
 #include <stdexcept>
@@ -127,6 +128,10 @@ class QMDATA_EXPORT QmRTArchive {
            std::char_traits<char>::eof();
   }
   [[noreturn]] void Fail(const char* what) const;
+  // Moves exactly n bytes through the stream buffer and advances the offset;
+  // fewer throws, naming `what`.
+  void PutBytes(const void* data, std::size_t n, const char* what);
+  void GetBytes(void* data, std::size_t n, const char* what);
 
   std::streambuf* m_buf;  // never null: the constructors fail otherwise
   std::ios* m_stream;     // receives badbit on a failed write or short read

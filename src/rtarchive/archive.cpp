@@ -48,25 +48,34 @@ void QmRTArchive::Fail(const char* what) const {
                        " failed at byte offset " + std::to_string(m_offset));
 }
 
+void QmRTArchive::PutBytes(const void* data, std::size_t n, const char* what) {
+  if (m_buf->sputn(static_cast<const char*>(data),
+                   static_cast<std::streamsize>(n)) !=
+      static_cast<std::streamsize>(n)) {
+    Fail(what);
+  }
+  m_offset += n;
+}
+
+void QmRTArchive::GetBytes(void* data, std::size_t n, const char* what) {
+  if (m_buf->sgetn(static_cast<char*>(data), static_cast<std::streamsize>(n)) !=
+      static_cast<std::streamsize>(n)) {
+    Fail(what);
+  }
+  m_offset += n;
+}
+
 QmRTArchive& QmRTArchive::operator<<(unsigned long value) {
   if (value > 0xFFFFFFFFul) Fail("store of an unsigned long above 0xFFFFFFFF");
   unsigned char bytes[kFixed32Size];
   EncodeFixed32(bytes, static_cast<std::uint32_t>(value));
-  if (m_buf->sputn(reinterpret_cast<const char*>(bytes), kFixed32Size) !=
-      static_cast<std::streamsize>(kFixed32Size)) {
-    Fail("write of an unsigned long");
-  }
-  m_offset += kFixed32Size;
+  PutBytes(bytes, kFixed32Size, "write of an unsigned long");
   return *this;
 }
 
 QmRTArchive& QmRTArchive::operator>>(unsigned long& value) {
   unsigned char bytes[kFixed32Size];
-  if (m_buf->sgetn(reinterpret_cast<char*>(bytes), kFixed32Size) !=
-      static_cast<std::streamsize>(kFixed32Size)) {
-    Fail("read of an unsigned long");
-  }
-  m_offset += kFixed32Size;
+  GetBytes(bytes, kFixed32Size, "read of an unsigned long");
   value = DecodeFixed32(bytes);
   return *this;
 }
@@ -76,29 +85,15 @@ void QmRTArchive::WriteString(const char* s) {
   if (len > 0xFFFFFFFFu) Fail("store of a string longer than 0xFFFFFFFF bytes");
   unsigned char bytes[kFixed32Size];
   EncodeFixed32(bytes, static_cast<std::uint32_t>(len));
-  if (m_buf->sputn(reinterpret_cast<const char*>(bytes), kFixed32Size) !=
-      static_cast<std::streamsize>(kFixed32Size)) {
-    Fail("write of a string length");
-  }
-  m_offset += kFixed32Size;
-  if (len > 0) {
-    if (m_buf->sputn(s, static_cast<std::streamsize>(len)) !=
-        static_cast<std::streamsize>(len)) {
-      Fail("write of a string");
-    }
-    m_offset += len;
-  }
+  PutBytes(bytes, kFixed32Size, "write of a string length");
+  if (len > 0) PutBytes(s, len, "write of a string");
 }
 
 char* QmRTArchive::ReadString(char* buf, unsigned limit) {
   if (buf == nullptr) Fail("read of a string into a null buffer");
   buf[0] = '\0';
   unsigned char bytes[kFixed32Size];
-  if (m_buf->sgetn(reinterpret_cast<char*>(bytes), kFixed32Size) !=
-      static_cast<std::streamsize>(kFixed32Size)) {
-    Fail("read of a string length");
-  }
-  m_offset += kFixed32Size;
+  GetBytes(bytes, kFixed32Size, "read of a string length");
   const std::uint32_t len = DecodeFixed32(bytes);
   if (len > limit) {
     // The stream stays just after the length; the bytes are not consumed.
@@ -108,12 +103,12 @@ char* QmRTArchive::ReadString(char* buf, unsigned limit) {
                          std::to_string(m_offset - kFixed32Size));
   }
   if (len > 0) {
-    if (m_buf->sgetn(buf, static_cast<std::streamsize>(len)) !=
-        static_cast<std::streamsize>(len)) {
-      buf[0] = '\0';
-      Fail("read of a string");
+    try {
+      GetBytes(buf, len, "read of a string");
+    } catch (...) {
+      buf[0] = '\0';  // a short read leaves the empty string
+      throw;
     }
-    m_offset += len;
   }
   buf[len] = '\0';
   return buf;
@@ -122,22 +117,13 @@ char* QmRTArchive::ReadString(char* buf, unsigned limit) {
 void QmRTArchive::Write(const void* data, unsigned n) {
   if (n == 0) return;
   if (data == nullptr) Fail("write of a raw block from a null pointer");
-  if (m_buf->sputn(static_cast<const char*>(data),
-                   static_cast<std::streamsize>(n)) !=
-      static_cast<std::streamsize>(n)) {
-    Fail("write of a raw block");
-  }
-  m_offset += n;
+  PutBytes(data, n, "write of a raw block");
 }
 
 unsigned QmRTArchive::Read(void* data, unsigned n) {
   if (n == 0) return 0;
   if (data == nullptr) Fail("read of a raw block into a null pointer");
-  if (m_buf->sgetn(static_cast<char*>(data), static_cast<std::streamsize>(n)) !=
-      static_cast<std::streamsize>(n)) {
-    Fail("read of a raw block");
-  }
-  m_offset += n;
+  GetBytes(data, n, "read of a raw block");
   return n;
 }
 
