@@ -46,8 +46,8 @@ void RoundTrip(const std::string& path, QmDataSlice& slice,
                QmDataSlice& loaded_slice,
                QmMathLA::vector<int>& loaded_measurements,
                qmo_qualtag& loaded_quality) {
-  std::fstream file(path, std::ios::in | std::ios::out | std::ios::trunc |
-                              std::ios::binary);
+  std::fstream file(
+      path, std::ios::in | std::ios::out | std::ios::trunc | std::ios::binary);
   if (!file) throw std::runtime_error("cannot create the file");
   QmRTArchive out(file, QmRTArchive::Mode::Store);
   out << slice;
@@ -67,9 +67,9 @@ void RoundTrip(const std::string& path, QmDataSlice& slice,
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::string path = std::filesystem::absolute(
-                               argc > 1 ? argv[1] : "qmdata_roundtrip.bin")
-                               .string();
+  const std::string path =
+      std::filesystem::absolute(argc > 1 ? argv[1] : "qmdata_roundtrip.bin")
+          .string();
 
   // Variables 2, 7 and 11 over the 10 samples starting at 5.
   int var_list[] = {2, 7, 11};

@@ -24,8 +24,8 @@
 // A stream that reads and writes must be given a direction.
 static_assert(!std::is_constructible_v<QmRTArchive, std::fstream&>);
 static_assert(!std::is_constructible_v<QmRTArchive, std::stringstream&>);
-static_assert(std::is_constructible_v<QmRTArchive, std::fstream&,
-                                      QmRTArchive::Mode>);
+static_assert(
+    std::is_constructible_v<QmRTArchive, std::fstream&, QmRTArchive::Mode>);
 static_assert(std::is_constructible_v<QmRTArchive, std::ostringstream&>);
 static_assert(std::is_constructible_v<QmRTArchive, std::istringstream&>);
 
@@ -36,8 +36,8 @@ namespace probe {
 // loses only to a non-template tag overload that matches as well. Every
 // expression below compiles only if such a tag overload is chosen.
 template <typename T>
-  requires std::same_as<T, qmo_qualtag>
-QmRTArchive& operator<<(QmRTArchive&, const T&) = delete;
+requires std::same_as<T, qmo_qualtag> QmRTArchive& operator<<(
+    QmRTArchive&, const T&) = delete;
 
 template <typename Tag>
 concept StoredAsTag = requires(QmRTArchive& a, Tag&& t) {
@@ -194,7 +194,8 @@ TEST(ConstOperators, EveryTagStoresAsZeroOrOne) {
 }
 
 TEST(ConstOperators, ArchiveErrorsOfAConstTagPassThrough) {
-  struct Refusing : std::streambuf {} buf;
+  struct Refusing : std::streambuf {
+  } buf;
   std::ostream os(&buf);
   QmRTArchive out(os);
   EXPECT_THROW(out << qmo_qual_good, QmArchiveError);

@@ -18,7 +18,7 @@
 #define QMDATA_VERSION_PATCH 0
 #define QMDATA_VERSION_STRING "1.0.0"
 // major * 10000 + minor * 100 + patch, for #if comparisons.
-#define QMDATA_VERSION                                        \
+#define QMDATA_VERSION                                         \
   (QMDATA_VERSION_MAJOR * 10000 + QMDATA_VERSION_MINOR * 100 + \
    QMDATA_VERSION_PATCH)
 

@@ -1,6 +1,8 @@
 // The version of the headers, the library and the package agree, and the
 // archive's read-write stream constructors and the operators for const values
 // link from outside the library.
+#include "qmdata/version.h"
+
 #include <cstring>
 #include <iostream>
 #include <sstream>
@@ -8,7 +10,6 @@
 
 #include "drange/datarange.h"
 #include "drange/qualtag.h"
-#include "qmdata/version.h"
 #include "rtarchive/archive.h"
 
 int main() {
@@ -23,8 +24,9 @@ int main() {
   std::cout << "qmdata " << QmDataVersion() << " (headers "
             << QMDATA_VERSION_STRING << ", package " << QMDATA_PACKAGE_VERSION
             << "): " << std::as_const(loaded);
-  const bool ok = std::strcmp(QmDataVersion(), QMDATA_VERSION_STRING) == 0 &&
-                  std::strcmp(QMDATA_PACKAGE_VERSION, QMDATA_VERSION_STRING) == 0 &&
-                  loaded == range && tag == qmo_qual_good;
+  const bool ok =
+      std::strcmp(QmDataVersion(), QMDATA_VERSION_STRING) == 0 &&
+      std::strcmp(QMDATA_PACKAGE_VERSION, QMDATA_VERSION_STRING) == 0 &&
+      loaded == range && tag == qmo_qual_good;
   return ok ? 0 : 1;
 }
