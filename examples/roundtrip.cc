@@ -3,13 +3,16 @@
 //
 //   qmdata_example [file]      (default: qmdata_roundtrip.bin here)
 //
+// Prints the file's full path.
 // Exits 0 when everything loaded back equal, 1 otherwise.
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <stdexcept>
+#include <string>
 
 #include "drange/dataslice.h"
 #include "drange/qualtag.h"
@@ -36,32 +39,37 @@ QmMathLA::vector<int> MakeMeasurements() {
   return v;
 }
 
-void Save(const char* path, QmDataSlice& slice,
-          QmMathLA::vector<int>& measurements, qmo_qualtag& quality) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+// Saves the three records to a new file and loads them back through the same
+// std::fstream.
+void RoundTrip(const std::string& path, QmDataSlice& slice,
+               QmMathLA::vector<int>& measurements, qmo_qualtag& quality,
+               QmDataSlice& loaded_slice,
+               QmMathLA::vector<int>& loaded_measurements,
+               qmo_qualtag& loaded_quality) {
+  std::fstream file(
+      path, std::ios::in | std::ios::out | std::ios::trunc | std::ios::binary);
   if (!file) throw std::runtime_error("cannot create the file");
-  QmRTArchive out(file);
+  QmRTArchive out(file, QmRTArchive::Mode::Store);
   out << slice;
   measurements.ZipIn(out);  // the compressed vector record
   out << quality;
+  // A loading archive reads from the stream's read position; a file stream
+  // has one position for reading and writing, now at the end.
+  file.seekg(0);
+  QmRTArchive in(file, QmRTArchive::Mode::Load);
+  in >> loaded_slice;
+  loaded_measurements.UnzipOut(in);
+  in >> loaded_quality;
   file.close();
   if (!file) throw std::runtime_error("cannot write the file");
-}
-
-void Load(const char* path, QmDataSlice& slice,
-          QmMathLA::vector<int>& measurements, qmo_qualtag& quality) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) throw std::runtime_error("cannot open the file");
-  QmRTArchive in(file);
-  in >> slice;
-  measurements.UnzipOut(in);
-  in >> quality;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const char* path = argc > 1 ? argv[1] : "qmdata_roundtrip.bin";
+  const std::string path =
+      std::filesystem::absolute(argc > 1 ? argv[1] : "qmdata_roundtrip.bin")
+          .string();
 
   // Variables 2, 7 and 11 over the 10 samples starting at 5.
   int var_list[] = {2, 7, 11};
@@ -76,8 +84,8 @@ int main(int argc, char** argv) {
   QmMathLA::vector<int> loaded_measurements;
   qmo_qualtag loaded_quality = qmo_qual_bad;
   try {
-    Save(path, slice, measurements, quality);
-    Load(path, loaded_slice, loaded_measurements, loaded_quality);
+    RoundTrip(path, slice, measurements, quality, loaded_slice,
+              loaded_measurements, loaded_quality);
   } catch (int) {
     // Records report every failure as the int -1.
     std::cerr << path << ": a record failed to save or load\n";

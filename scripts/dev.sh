@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Developer entry point: installs what the build needs (Debian packages, as
-# root, only when missing), then configures, builds and runs.
+# Developer entry point: installs what the build needs (Debian packages, only
+# when missing: as root, or through sudo), then configures, builds and runs.
+# CMAKE_BUILD_PARALLEL_LEVEL=N limits the build to N jobs.
 #
 #   scripts/dev.sh example   build and run the round-trip example
 #   scripts/dev.sh test      build and run every unit test
@@ -22,19 +23,50 @@ need_packages() {
   fi
 }
 
+# build TARGET...: configures and builds the default preset in build/default.
+# The build's output goes to build/default-build.log; a terminal sees one line
+# of progress, and a failed build prints the whole log.
+build() {
+  mkdir -p build
+  local log=$PWD/build/default-build.log t0=$SECONDS line
+  echo "building in $PWD/build/default (log: $log) ..."
+  : >"$log"
+  if ! { cmake --preset default && cmake --build --preset default "$@"; } 2>&1 |
+    while IFS= read -r line; do
+      printf '%s\n' "$line" >>"$log"
+      if [ -t 1 ] && [[ $line == \[*/*\]* ]]; then
+        printf '\r\033[K  %s' "${line:0:$((${COLUMNS:-80} - 3))}"
+      fi
+    done; then
+    if [ -t 1 ]; then printf '\r\033[K'; fi
+    cat "$log"
+    echo "build failed after $((SECONDS - t0)) s; the log: $log" >&2
+    exit 1
+  fi
+  if [ -t 1 ]; then printf '\r\033[K'; fi
+  echo "built in $((SECONDS - t0)) s"
+}
+
 base=(cmake ninja-build g++ pkg-config zlib1g-dev libdeflate-dev)
 case "${1:-}" in
   example)
     need_packages "${base[@]}"
-    cmake --preset default >/dev/null
-    cmake --build --preset default --target qmdata_example >/dev/null
+    build --target qmdata_example
+    # It writes qmdata_roundtrip.bin in build/default and prints its full path.
     cd build/default && ./examples/qmdata_example
     ;;
   test)
     need_packages "${base[@]}" libgtest-dev
-    cmake --preset default
-    cmake --build --preset default
-    ctest --preset default
+    build
+    # One line per test goes to the log; the terminal gets the summary, and
+    # every failing test's output in full.
+    log=$PWD/build/default-test.log
+    echo "testing (every test's line: $log) ..."
+    rc=0
+    ctest --preset default >"$log" 2>&1 || rc=$?
+    grep -vE '^ +Start +[0-9]+: |^ *[0-9]+/[0-9]+ Test +#[0-9]+: .* Passed +[0-9.]+ sec$' "$log" |
+      cat -s
+    exit "$rc"
     ;;
   bench)
     need_packages "${base[@]}" libbenchmark-dev libeigen3-dev

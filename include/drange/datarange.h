@@ -43,6 +43,7 @@ class QMDATA_EXPORT QmDataRange {
 
   // One line; width -1 selects the default layout.
   void Print(std::ostream& stream, int width);
+  void Print(std::ostream& stream, int width) const;
   // The range record (1, start, length); the archive picks the direction.
   // Every failure throws the int -1; a version failure leaves the range as
   // it was, a failure on the length leaves the start loaded.
@@ -60,5 +61,13 @@ QMDATA_EXPORT std::ostream& operator<<(std::ostream& stream,
 // the direction.
 QMDATA_EXPORT QmRTArchive& operator<<(QmRTArchive& archive, QmDataRange& range);
 QMDATA_EXPORT QmRTArchive& operator>>(QmRTArchive& archive, QmDataRange& range);
+
+// For const ranges and temporaries: print, or store. Storing writes the range
+// record on a storing archive; on a loading archive it throws the int -1
+// before touching the stream, as a const range cannot be loaded.
+QMDATA_EXPORT std::ostream& operator<<(std::ostream& stream,
+                                       const QmDataRange& range);
+QMDATA_EXPORT QmRTArchive& operator<<(QmRTArchive& archive,
+                                      const QmDataRange& range);
 
 #endif  // QMDATA_DRANGE_DATARANGE_H_

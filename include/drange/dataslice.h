@@ -49,6 +49,7 @@ class QMDATA_EXPORT QmDataSlice {
 
   // One line; width -1 selects the default layout.
   void Print(std::ostream& stream, int width);
+  void Print(std::ostream& stream, int width) const;
   // The slice record: 1, the list's plain vector record, the range record.
   // Every failure throws the int -1, keeping what was loaded before it.
   void Serialize(QmRTArchive& archive);
@@ -67,5 +68,13 @@ QMDATA_EXPORT std::ostream& operator<<(std::ostream& stream,
 // Both call slice.Serialize(archive): the archive picks the direction.
 QMDATA_EXPORT QmRTArchive& operator<<(QmRTArchive& archive, QmDataSlice& slice);
 QMDATA_EXPORT QmRTArchive& operator>>(QmRTArchive& archive, QmDataSlice& slice);
+
+// For const slices and temporaries: print, or store. Storing writes the slice
+// record on a storing archive; on a loading archive it throws the int -1
+// before touching the stream, as a const slice cannot be loaded.
+QMDATA_EXPORT std::ostream& operator<<(std::ostream& stream,
+                                       const QmDataSlice& slice);
+QMDATA_EXPORT QmRTArchive& operator<<(QmRTArchive& archive,
+                                      const QmDataSlice& slice);
 
 #endif  // QMDATA_DRANGE_DATASLICE_H_

@@ -1,7 +1,9 @@
 // QmRTArchive: a binary archive over a standard stream.
 //
 // An archive made on an std::ostream stores (m_storing non-zero); one made on
-// an std::istream loads (m_storing zero). Records call the operators in the
+// an std::istream loads (m_storing zero); one on a stream that does both
+// (std::fstream, std::stringstream) takes its direction from a Mode, or from
+// the named constructors Storing and Loading. Records call the operators in the
 // same order in both directions:
 //
 //   std::ofstream f("data.bin", std::ios::binary);
@@ -38,10 +40,34 @@ class QMDATA_EXPORT QmArchiveError : public std::runtime_error {
 
 class QMDATA_EXPORT QmRTArchive {
  public:
+  // The direction of an archive on a stream that both reads and writes.
+  enum class Mode { Store, Load };
+
   // A storing archive writing to os's stream buffer.
   explicit QmRTArchive(std::ostream& os);
   // A loading archive reading from is's stream buffer.
   explicit QmRTArchive(std::istream& is);
+  // An archive on a stream that reads and writes (std::fstream,
+  // std::stringstream), in the direction given; any other mode value throws
+  // QmArchiveError. The archive never moves the stream's positions: a
+  // loading archive reads from the stream's read position, wherever the
+  // caller left it. After writing, put it where the records start:
+  //
+  //   std::fstream f("data.bin", std::ios::in | std::ios::out |
+  //                              std::ios::trunc | std::ios::binary);
+  //   QmRTArchive out(f, QmRTArchive::Mode::Store);
+  //   out << slice;
+  //   f.seekg(0);  // a file stream has one position for both directions
+  //   QmRTArchive in(f, QmRTArchive::Mode::Load);
+  //   in >> slice;
+  QmRTArchive(std::iostream& s, Mode mode);
+  // Such a stream is both an std::ostream and an std::istream, so the
+  // direction must be said: with a Mode, or through Storing or Loading.
+  QmRTArchive(std::iostream& s) = delete;
+  // The same as QmRTArchive(os) and QmRTArchive(is), for any stream:
+  //   auto out = QmRTArchive::Storing(f);
+  static QmRTArchive Storing(std::ostream& os) { return QmRTArchive(os); }
+  static QmRTArchive Loading(std::istream& is) { return QmRTArchive(is); }
   QmRTArchive(const QmRTArchive&) = delete;
   QmRTArchive& operator=(const QmRTArchive&) = delete;
 

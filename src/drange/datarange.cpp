@@ -45,6 +45,10 @@ int QmDataRange::end() const {
 }
 
 void QmDataRange::Print(std::ostream& stream, int width) {
+  static_cast<const QmDataRange&>(*this).Print(stream, width);
+}
+
+void QmDataRange::Print(std::ostream& stream, int width) const {
   if (width == -1) {
     stream << "Start:" << std::setw(6) << m_start << "  Length:" << std::setw(6)
            << m_length << "\n";
@@ -87,5 +91,20 @@ QmRTArchive& operator<<(QmRTArchive& archive, QmDataRange& range) {
 
 QmRTArchive& operator>>(QmRTArchive& archive, QmDataRange& range) {
   range.Serialize(archive);
+  return archive;
+}
+
+std::ostream& operator<<(std::ostream& stream, const QmDataRange& range) {
+  range.Print(stream, -1);
+  return stream;
+}
+
+QmRTArchive& operator<<(QmRTArchive& archive, const QmDataRange& range) {
+  if (archive.m_storing == 0) throw -1;  // a const range cannot be loaded
+  try {
+    archive << QmDataRange::GetVersion() << range.start() << range.length();
+  } catch (...) {
+    throw -1;
+  }
   return archive;
 }

@@ -59,6 +59,10 @@ void QmDataSlice::Clear() {
 }
 
 void QmDataSlice::Print(std::ostream& stream, int width) {
+  static_cast<const QmDataSlice&>(*this).Print(stream, width);
+}
+
+void QmDataSlice::Print(std::ostream& stream, int width) const {
   const bool default_layout = (width == -1);
   const int number_width = default_layout ? 6 : width;
   stream << "Start:\t" << std::setw(number_width) << m_range.start()
@@ -103,5 +107,23 @@ QmRTArchive& operator<<(QmRTArchive& archive, QmDataSlice& slice) {
 
 QmRTArchive& operator>>(QmRTArchive& archive, QmDataSlice& slice) {
   slice.Serialize(archive);
+  return archive;
+}
+
+std::ostream& operator<<(std::ostream& stream, const QmDataSlice& slice) {
+  slice.Print(stream, -1);
+  return stream;
+}
+
+QmRTArchive& operator<<(QmRTArchive& archive, const QmDataSlice& slice) {
+  if (archive.m_storing == 0) throw -1;  // a const slice cannot be loaded
+  try {
+    archive << QmDataSlice::GetVersion();
+    // Serialize only reads the list when the archive stores.
+    const_cast<QmMathLA::vector<int>&>(slice.vars()).Serialize(archive);
+    archive << slice.range();
+  } catch (...) {
+    throw -1;
+  }
   return archive;
 }

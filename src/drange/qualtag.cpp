@@ -6,9 +6,23 @@
 
 #include "rtarchive/archive.h"
 
-QmRTArchive& operator<<(QmRTArchive& archive, qmo_qualtag& tag) {
-  // No handler: archive exceptions reach the caller as they are.
+namespace {
+
+// No handler: archive exceptions reach the caller as they are.
+void WriteTag(QmRTArchive& archive, qmo_qualtag tag) {
   archive << (tag == qmo_qual_good ? 1 : 0);
+}
+
+}  // namespace
+
+QmRTArchive& operator<<(QmRTArchive& archive, qmo_qualtag& tag) {
+  WriteTag(archive, tag);
+  return archive;
+}
+
+QmRTArchive& operator<<(QmRTArchive& archive, const qmo_qualtag& tag) {
+  if (archive.m_storing == 0) throw -1;  // a const tag cannot be loaded
+  WriteTag(archive, tag);
   return archive;
 }
 

@@ -26,6 +26,17 @@ std::streambuf* BufferOf(std::ios& s) {
   return buf;
 }
 
+int StoringFlag(QmRTArchive::Mode mode) {
+  switch (mode) {
+    case QmRTArchive::Mode::Store:
+      return 1;
+    case QmRTArchive::Mode::Load:
+      return 0;
+  }
+  throw QmArchiveError("QmRTArchive: unknown mode " +
+                       std::to_string(static_cast<int>(mode)));
+}
+
 }  // namespace
 
 QmArchiveError::QmArchiveError(const std::string& what)
@@ -36,6 +47,12 @@ QmRTArchive::QmRTArchive(std::ostream& os)
 
 QmRTArchive::QmRTArchive(std::istream& is)
     : m_storing(0), m_buf(BufferOf(is)), m_stream(&is), m_offset(0) {}
+
+QmRTArchive::QmRTArchive(std::iostream& s, Mode mode)
+    : m_storing(StoringFlag(mode)),
+      m_buf(BufferOf(s)),
+      m_stream(&s),
+      m_offset(0) {}
 
 void QmRTArchive::Fail(const char* what) const {
   // The stream may be set to throw on badbit; the archive's own error is the

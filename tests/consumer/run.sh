@@ -1,19 +1,59 @@
 #!/usr/bin/env bash
-# Builds and runs the consumer against an installed qmdata.
+# Builds and runs the consumer programs against qmdata.
 #   tests/consumer/run.sh <install prefix> <scratch dir>
-# The prefix may be /usr (the Debian package) or a staging directory.
+#       find_package and pkg-config against an installation; the prefix may
+#       be /usr (the Debian package) or a staging directory
+#   tests/consumer/run.sh --subdirectory <qmdata source> <scratch dir> [cmake args]
+#   tests/consumer/run.sh --fetchcontent <git repository> <scratch dir> [cmake args]
+#       qmdata built inside the consumer's project (FetchContent takes the
+#       repository's HEAD commit)
 set -euo pipefail
-prefix=$1
-work=$2
 here=$(cd "$(dirname "$0")" && pwd)
-rm -rf "$work"
-cmake -S "$here" -B "$work/cmake" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
-cmake --build "$work/cmake" >/dev/null
-LD_LIBRARY_PATH="$prefix/lib:$prefix/lib/$(gcc -print-multiarch 2>/dev/null || true)" "$work/cmake/consumer"
-# The same program through pkg-config.
-pcdir=$(dirname "$(find "$prefix" -name qmdata.pc -print -quit)")
-flags=$(PKG_CONFIG_PATH="$pcdir" pkg-config --cflags --libs qmdata)
-# shellcheck disable=SC2086
-g++ -std=c++20 "$here/main.cc" -o "$work/consumer-pc" $flags
-LD_LIBRARY_PATH="$(PKG_CONFIG_PATH="$pcdir" pkg-config --variable=libdir qmdata)" "$work/consumer-pc" >/dev/null
-echo "consumer: find_package and pkg-config builds ran"
+
+build_and_run() {  # SCRATCH CMAKE-ARGS...
+  local work=$1
+  shift
+  rm -rf "$work"
+  mkdir -p "$(dirname "$work")"
+  cmake -S "$here" -B "$work/cmake" -G Ninja "$@" >"$work.log" 2>&1 ||
+    { cat "$work.log"; return 1; }
+  cmake --build "$work/cmake" >>"$work.log" 2>&1 || { cat "$work.log"; return 1; }
+  "$work/cmake/consumer"
+  "$work/cmake/consumer_version"
+}
+
+case "$1" in
+  --subdirectory)
+    src=$(cd "$2" && pwd)
+    build_and_run "$3" -DQMDATA_CONSUME=subdirectory -DQMDATA_SOURCE="$src" "${@:4}"
+    echo "consumer: add_subdirectory build ran"
+    ;;
+  --fetchcontent)
+    repo=$(cd "$2" && pwd)
+    build_and_run "$3" -DQMDATA_CONSUME=fetchcontent -DQMDATA_SOURCE="$repo" \
+      -DQMDATA_GIT_TAG="$(git -C "$repo" rev-parse HEAD)" "${@:4}"
+    echo "consumer: FetchContent build ran"
+    ;;
+  *)
+    prefix=$1
+    work=$2
+    LD_LIBRARY_PATH="$prefix/lib:$prefix/lib/$(gcc -print-multiarch 2>/dev/null || true)" \
+      build_and_run "$work" -DCMAKE_PREFIX_PATH="$prefix"
+    # The same programs through pkg-config; a static library needs the
+    # private libraries too.
+    pcdir=$(dirname "$(find "$prefix" -name qmdata.pc -print -quit)")
+    libdir=$(PKG_CONFIG_PATH="$pcdir" pkg-config --variable=libdir qmdata)
+    static=()
+    [ -e "$libdir/libqmdata.so" ] || static=(--static)
+    flags=$(PKG_CONFIG_PATH="$pcdir" pkg-config "${static[@]}" --cflags --libs qmdata)
+    version=$(PKG_CONFIG_PATH="$pcdir" pkg-config --modversion qmdata)
+    # shellcheck disable=SC2086
+    g++ -std=c++20 "$here/main.cc" -o "$work/consumer-pc" $flags
+    # shellcheck disable=SC2086
+    g++ -std=c++20 "-DQMDATA_PACKAGE_VERSION=\"$version\"" "$here/version.cc" \
+      -o "$work/consumer-version-pc" $flags
+    LD_LIBRARY_PATH="$libdir" "$work/consumer-pc" >/dev/null
+    LD_LIBRARY_PATH="$libdir" "$work/consumer-version-pc" >/dev/null
+    echo "consumer: find_package and pkg-config builds ran (${static[*]:-shared})"
+    ;;
+esac

@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Builds qmdata each way a user's project gets it and builds and runs the
+# consumer programs (tests/consumer) against it:
+#   shared install, static install with libdeflate, static install with zlib
+#       (configured with BUILD_TESTING=OFF, which must build no test),
+#   add_subdirectory (static), FetchContent from this checkout's HEAD (shared).
+# Every way runs, then the table of wall times; any failure fails the script.
+#
+#   .ci/consumers.sh [scratch dir]      (default: build/consumers)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+src=$PWD
+work=${1:-$src/build/consumers}
+# shellcheck source=lib.sh
+. .ci/lib.sh
+need_packages cmake ninja-build g++ pkg-config zlib1g-dev libdeflate-dev git
+rm -rf "$work"
+mkdir -p "$work"
+
+installed() {  # NAME BACKEND CMAKE-ARGS...: build, install and consume
+  local name=$1 backend=$2 dir=$work/$1
+  shift 2
+  cmake -S "$src" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DBUILD_TESTING=OFF -DQMDATA_BUILD_EXAMPLES=OFF \
+    -DQMDATA_COMPRESSION="$backend" "$@" >"$dir.log"
+  cmake --build "$dir" -j2 >>"$dir.log"
+  if [ -n "$(find "$dir" -name '*_test' -type f)" ]; then
+    echo "$name: test programs were built with BUILD_TESTING=OFF" >&2
+    return 1
+  fi
+  cmake --install "$dir" --prefix "$dir-prefix" >>"$dir.log"
+  # The exported link interface names targets, not this machine's paths.
+  if grep -rq 'libdeflate\.\|libz\.' "$dir-prefix"/lib*/cmake/qmdata/qmdataTargets*.cmake; then
+    echo "$name: the exported targets hold a library path" >&2
+    return 1
+  fi
+  tests/consumer/run.sh "$dir-prefix" "$dir-consumer" | tee "$dir-consumer.out"
+  grep -q "compression backend: $backend" "$dir-consumer.out"
+}
+
+rc=0
+step "shared install" installed shared libdeflate -DBUILD_SHARED_LIBS=ON || rc=1
+step "static install, libdeflate" installed static-libdeflate libdeflate -DBUILD_SHARED_LIBS=OFF || rc=1
+step "static install, zlib" installed static-zlib zlib -DBUILD_SHARED_LIBS=OFF || rc=1
+step "add_subdirectory (static)" tests/consumer/run.sh --subdirectory "$src" \
+  "$work/subdirectory" -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=OFF || rc=1
+step "FetchContent (shared)" tests/consumer/run.sh --fetchcontent "$src" \
+  "$work/fetchcontent" -DCMAKE_BUILD_TYPE=Release || rc=1
+print_step_times consumers "$rc"
+exit "$rc"

@@ -1,0 +1,5 @@
+// The library's version, fixed when the library is built.
+
+#include "qmdata/version.h"
+
+const char* QmDataVersion() { return QMDATA_VERSION_STRING; }
