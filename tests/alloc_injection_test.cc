@@ -208,8 +208,7 @@ TEST(AllocationInjection, VectorConstructorsAndOperators) {
   }
 }
 
-// --- records
-// ------------------------------------------------------------------
+// --- records ----------------------------------------------------------------
 
 enum Form { kPlain, kCompressed };
 
@@ -228,23 +227,21 @@ TEST(AllocationInjection, VectorStoreLeavesVectorAndWritesAPrefix) {
       SharedPair p;
       full = Store(p.a, form);
     }
-    const long points = Inject(form == kPlain ? "Serialize store (plain)"
-                                              : "Serialize store (compressed)",
-                               [&](long k) {
-                                 SharedPair p;
-                                 LimitedSink sink(4096);
-                                 std::ostream os(&sink);
-                                 QmRTArchive ar(os);
-                                 bool fired = false;
-                                 const Outcome o = Attempt(k, &fired, [&] {
-                                   p.a.Serialize(ar, form == kCompressed);
-                                 });
-                                 EXPECT_EQ(o, fired ? kMinusOne : kCompleted);
-                                 const std::string got = sink.written();
-                                 EXPECT_EQ(got, full.substr(0, got.size()));
-                                 if (!fired) EXPECT_EQ(got, full);
-                                 p.ExpectUndisturbed();
-                               });
+    const char* name = form == kPlain ? "Serialize store (plain)"
+                                      : "Serialize store (compressed)";
+    const long points = Inject(name, [&](long k) {
+      SharedPair p;
+      LimitedSink sink(4096);
+      std::ostream os(&sink);
+      QmRTArchive ar(os);
+      bool fired = false;
+      const Outcome o =
+          Attempt(k, &fired, [&] { p.a.Serialize(ar, form == kCompressed); });
+      EXPECT_EQ(o, fired ? kMinusOne : kCompleted);
+      const std::string got = sink.written();
+      EXPECT_EQ(got, fired ? full.substr(0, got.size()) : full);
+      p.ExpectUndisturbed();
+    });
     if (form == kPlain) EXPECT_EQ(points, 0);
     if (form == kCompressed) EXPECT_GE(points, 1);
   }
@@ -257,25 +254,24 @@ TEST(AllocationInjection, VectorLoadFailsWithoutTouchingTheVector) {
   for (Form form : {kPlain, kCompressed}) {
     Vec source(9, stored, 0);
     const std::string record = Store(source, form);
-    const long points = Inject(form == kPlain ? "Serialize load (plain)"
-                                              : "Serialize load (compressed)",
-                               [&](long k) {
-                                 SharedPair p;
-                                 PieceSource src(record, record.size());
-                                 std::istream is(&src);
-                                 QmRTArchive ar(is);
-                                 bool fired = false;
-                                 const Outcome o = Attempt(k, &fired, [&] {
-                                   p.a.Serialize(ar, form == kCompressed);
-                                 });
-                                 if (fired) {
-                                   EXPECT_EQ(o, kMinusOne);
-                                   p.ExpectUndisturbed();
-                                 } else {
-                                   ASSERT_EQ(o, kCompleted);
-                                   p.ExpectReplaced(storedInts);
-                                 }
-                               });
+    const char* name = form == kPlain ? "Serialize load (plain)"
+                                      : "Serialize load (compressed)";
+    const long points = Inject(name, [&](long k) {
+      SharedPair p;
+      PieceSource src(record, record.size());
+      std::istream is(&src);
+      QmRTArchive ar(is);
+      bool fired = false;
+      const Outcome o =
+          Attempt(k, &fired, [&] { p.a.Serialize(ar, form == kCompressed); });
+      if (fired) {
+        EXPECT_EQ(o, kMinusOne);
+        p.ExpectUndisturbed();
+      } else {
+        ASSERT_EQ(o, kCompleted);
+        p.ExpectReplaced(storedInts);
+      }
+    });
     EXPECT_GE(points, 3);
   }
 }
@@ -314,59 +310,58 @@ TEST(AllocationInjection, SliceAndRangeLoadAndStore) {
     }
   });
   // Storing, the range record and the quality tag allocate nothing.
-  const long quiet =
-      Inject("QmDataSlice store, range, quality tag", [&](long k) {
-        LimitedSink sink(4096);
-        std::ostream os(&sink);
-        QmRTArchive out(os);
-        QmDataRange range(3, 4);
-        qmo_qualtag tag = qmo_qual_good;
-        bool fired = false;
-        Outcome o = Attempt(k, &fired, [&] { out << stored << range << tag; });
-        EXPECT_EQ(o, kCompleted);
-        const std::string bytes = sink.written();
-        QmDataRange r2;
-        qmo_qualtag t2 = qmo_qual_bad;
-        const std::string rest = bytes.substr(record.size());
-        PieceSource src2(rest, rest.size());
-        std::istream is2(&src2);
-        QmRTArchive in2(is2);
-        o = Attempt(k, &fired, [&] { in2 >> r2 >> t2; });
-        EXPECT_EQ(o, kCompleted);
-        EXPECT_EQ(r2, range);
-        EXPECT_EQ(t2, qmo_qual_good);
-      });
+  const char* quiet_name = "QmDataSlice store, range, quality tag";
+  const long quiet = Inject(quiet_name, [&](long k) {
+    LimitedSink sink(4096);
+    std::ostream os(&sink);
+    QmRTArchive out(os);
+    QmDataRange range(3, 4);
+    qmo_qualtag tag = qmo_qual_good;
+    bool fired = false;
+    Outcome o = Attempt(k, &fired, [&] { out << stored << range << tag; });
+    EXPECT_EQ(o, kCompleted);
+    const std::string bytes = sink.written();
+    QmDataRange r2;
+    qmo_qualtag t2 = qmo_qual_bad;
+    const std::string rest = bytes.substr(record.size());
+    PieceSource src2(rest, rest.size());
+    std::istream is2(&src2);
+    QmRTArchive in2(is2);
+    o = Attempt(k, &fired, [&] { in2 >> r2 >> t2; });
+    EXPECT_EQ(o, kCompleted);
+    EXPECT_EQ(r2, range);
+    EXPECT_EQ(t2, qmo_qual_good);
+  });
   EXPECT_EQ(quiet, 0);
 }
 
 TEST(AllocationInjection, SliceConstructorsLeaveTheirSourcesShared) {
   SKIP_UNLESS_ALLOCATIONS_TRACKED();
   for (int flag : {-1, 0, 1}) {  // -1: from a vector
-    const long points = Inject(flag < 0    ? "QmDataSlice(vars, start, length)"
-                               : flag == 0 ? "QmDataSlice(other, 0)"
-                                           : "QmDataSlice(other, 1)",
-                               [&](long k) {
-                                 SharedPair p;
-                                 QmDataSlice other(Vec(5, kRaw, 0), 4, 6);
-                                 QmDataSlice peer(other, 0);
-                                 std::optional<QmDataSlice> s;
-                                 bool fired = false;
-                                 const Outcome o = Attempt(k, &fired, [&] {
-                                   if (flag < 0) {
-                                     s.emplace(p.a, 4, 6);
-                                   } else {
-                                     s.emplace(other, flag);
-                                   }
-                                 });
-                                 EXPECT_EQ(o, fired ? kBadAlloc : kCompleted);
-                                 EXPECT_EQ(s.has_value(), !fired);
-                                 if (s) EXPECT_TRUE(*s == other);
-                                 s.reset();
-                                 p.ExpectUndisturbed();
-                                 EXPECT_EQ(SharedCount(other.vars()), 2);
-                                 EXPECT_EQ(FieldsOf(other.vars()).data,
-                                           FieldsOf(peer.vars()).data);
-                               });
+    const char* name = flag < 0    ? "QmDataSlice(vars, start, length)"
+                       : flag == 0 ? "QmDataSlice(other, 0)"
+                                   : "QmDataSlice(other, 1)";
+    const long points = Inject(name, [&](long k) {
+      SharedPair p;
+      QmDataSlice other(Vec(5, kRaw, 0), 4, 6);
+      QmDataSlice peer(other, 0);
+      std::optional<QmDataSlice> s;
+      bool fired = false;
+      const Outcome o = Attempt(k, &fired, [&] {
+        if (flag < 0) {
+          s.emplace(p.a, 4, 6);
+        } else {
+          s.emplace(other, flag);
+        }
+      });
+      EXPECT_EQ(o, fired ? kBadAlloc : kCompleted);
+      EXPECT_EQ(s.has_value(), !fired);
+      if (s) EXPECT_TRUE(*s == other);
+      s.reset();
+      p.ExpectUndisturbed();
+      EXPECT_EQ(SharedCount(other.vars()), 2);
+      EXPECT_EQ(FieldsOf(other.vars()).data, FieldsOf(peer.vars()).data);
+    });
     EXPECT_EQ(points, flag == 0 ? 0 : 3);
   }
 }
@@ -383,36 +378,36 @@ TEST(AllocationInjection, CompressionReportsFalseAndKeepsItsOutputs) {
     packed.assign(static_cast<const char*>(out), len);
   }
   for (bool compress : {true, false}) {
-    Inject(compress ? "CZLibCompression::Compress"
-                    : "CZLibCompression::Decompress",
-           [&](long k) {
-             std::optional<CZLibCompression> z;
-             unsigned long len = 12345;
-             void* out = &len;
-             bool ok = false;
-             bool fired = false;
-             const Outcome o = Attempt(k, &fired, [&] {
-               z.emplace();
-               ok = compress ? z->Compress(raw.data(), raw.size(), len, &out)
-                             : z->Decompress(packed.data(), packed.size(),
-                                             raw.size(), &out);
-             });
-             if (o == kBadAlloc) {
-               EXPECT_TRUE(fired);  // the constructor
-               EXPECT_FALSE(z.has_value());
-               return;
-             }
-             ASSERT_EQ(o, kCompleted);
-             EXPECT_EQ(ok, !fired);
-             if (!ok) {
-               EXPECT_EQ(len, 12345u);
-               EXPECT_EQ(out, &len);
-               return;
-             }
-             const std::string got(static_cast<const char*>(out),
-                                   compress ? len : raw.size());
-             EXPECT_EQ(got, compress ? packed : raw);
-           });
+    const char* name = compress ? "CZLibCompression::Compress"
+                                : "CZLibCompression::Decompress";
+    Inject(name, [&](long k) {
+      std::optional<CZLibCompression> z;
+      unsigned long len = 12345;
+      void* out = &len;
+      bool ok = false;
+      bool fired = false;
+      const Outcome o = Attempt(k, &fired, [&] {
+        z.emplace();
+        ok = compress ? z->Compress(raw.data(), raw.size(), len, &out)
+                      : z->Decompress(packed.data(), packed.size(), raw.size(),
+                                      &out);
+      });
+      if (o == kBadAlloc) {
+        EXPECT_TRUE(fired);  // the constructor
+        EXPECT_FALSE(z.has_value());
+        return;
+      }
+      ASSERT_EQ(o, kCompleted);
+      EXPECT_EQ(ok, !fired);
+      if (!ok) {
+        EXPECT_EQ(len, 12345u);
+        EXPECT_EQ(out, &len);
+        return;
+      }
+      const std::string got(static_cast<const char*>(out),
+                            compress ? len : raw.size());
+      EXPECT_EQ(got, compress ? packed : raw);
+    });
   }
 }
 
