@@ -1,13 +1,14 @@
-// Test support: counts the program's global allocations and watches for the
-// release of one chosen pointer. Include it in exactly one file of a test
-// program: it replaces the global allocation operators, which the library's
-// allocations go through as well.
+// Test support: counts the program's global allocations, watches for the
+// release of chosen pointers and makes a chosen allocation fail. Include it in
+// exactly one file of a program: it replaces the global allocation operators,
+// which the library's allocations go through as well.
 
 #ifndef QMDATA_TESTS_ALLOC_TRACKER_H_
 #define QMDATA_TESTS_ALLOC_TRACKER_H_
 
 #include <atomic>
 #include <cstdlib>
+#include <initializer_list>
 #include <new>
 
 // A Windows DLL keeps its own allocation operators, so the replacements
@@ -31,13 +32,41 @@ inline std::atomic<const void*> watched{nullptr};
 inline std::atomic<long> watched_releases{0};
 // When positive, the allocation that brings the count down to 0 fails.
 inline std::atomic<long> fail_countdown{0};
+// Allocations made to fail so far.
+inline std::atomic<long> injected_failures{0};
+
+// Blocks whose releases are counted one by one (WatchBlocks). An address
+// that the allocator hands out again stops being watched, so the release of
+// the reused memory is not taken for a second release of the block.
+inline constexpr int kBlockSlots = 12;
+inline std::atomic<const void*> watched_blocks[kBlockSlots];
+inline std::atomic<long> block_releases[kBlockSlots];
+
+inline void WatchBlocks(std::initializer_list<const void*> blocks) {
+  int i = 0;
+  for (const void* p : blocks) {
+    if (i == kBlockSlots) break;
+    block_releases[i].store(0);
+    watched_blocks[i++].store(p);
+  }
+  for (; i < kBlockSlots; ++i) watched_blocks[i].store(nullptr);
+}
 
 inline void* Allocate(std::size_t n) {
   long c = fail_countdown.load(std::memory_order_relaxed);
-  if (c > 0 && fail_countdown.fetch_sub(1) == 1) throw std::bad_alloc();
+  if (c > 0 && fail_countdown.fetch_sub(1) == 1) {
+    injected_failures.fetch_add(1);
+    throw std::bad_alloc();
+  }
   void* p = std::malloc(n ? n : 1);
   if (p == nullptr) throw std::bad_alloc();
   allocations.fetch_add(1, std::memory_order_relaxed);
+  for (auto& w : watched_blocks) {
+    const void* expected = p;
+    if (w.load(std::memory_order_relaxed) == p) {
+      w.compare_exchange_strong(expected, nullptr);
+    }
+  }
   return p;
 }
 
@@ -47,7 +76,42 @@ inline void Release(void* p) {
   if (p == watched.load(std::memory_order_relaxed)) {
     watched_releases.fetch_add(1, std::memory_order_relaxed);
   }
+  for (int i = 0; i < kBlockSlots; ++i) {
+    if (watched_blocks[i].load(std::memory_order_relaxed) == p) {
+      block_releases[i].fetch_add(1);
+    }
+  }
   std::free(p);
+}
+
+// While it lives, the k-th allocation from its construction on fails with
+// std::bad_alloc (once).
+class FailAllocation {
+ public:
+  explicit FailAllocation(long k) : failed0_(injected_failures.load()) {
+    fail_countdown.store(k);
+  }
+  ~FailAllocation() { fail_countdown.store(0); }
+  FailAllocation(const FailAllocation&) = delete;
+  FailAllocation& operator=(const FailAllocation&) = delete;
+  bool fired() const { return injected_failures.load() != failed0_; }
+
+ private:
+  long failed0_;
+};
+
+// Calls body(k) for k = 1, 2, ..., body arming a FailAllocation(k) around
+// the operation under test, until a call in which no allocation failed: the
+// operation then ran to its end. Returns the number of calls in which one
+// failed (the operation's allocation points), or -1 when it never ends.
+template <typename Body>
+long ForEachAllocationFailure(Body&& body) {
+  for (long k = 1; k <= 10000; ++k) {
+    const long before = injected_failures.load();
+    body(k);
+    if (injected_failures.load() == before) return k - 1;
+  }
+  return -1;
 }
 
 // Allocations minus releases since construction.

@@ -20,16 +20,14 @@
 //   - the root is dropped and every worker destroys its sharer at the end of
 //     its churn: the last one frees the elements, the count and the lock word,
 //     each exactly once.
-// Frees are counted by replacing the global deallocation operators, which the
-// library's own releases reach on ELF platforms. A Windows DLL keeps its own
-// operators, so there the free counts are not checked (the sanitizer and
-// valgrind builds still catch a double or a missing free).
+// Frees are counted by the shared allocation tracker (alloc_tracker.h), whose
+// replaced operators the library's own releases reach on ELF platforms. A
+// Windows DLL keeps its own operators, so there the free counts are not
+// checked (the sanitizer and valgrind builds still catch a double or a
+// missing free).
 
 #include <atomic>
-#include <cstddef>
-#include <cstdlib>
 #include <memory>
-#include <new>
 #include <thread>
 #include <vector>
 
@@ -37,6 +35,7 @@
 
 #include "mathla/vector.h"
 
+#include "alloc_tracker.h"
 #include "vector_fields.h"
 
 namespace {
@@ -45,44 +44,10 @@ using IntVector = QmMathLA::vector<int>;
 
 // --- release counting -------------------------------------------------------
 
-#if defined(_WIN32) && !defined(QMDATA_STATIC)
-constexpr bool kCountsFrees = false;
-#else
-constexpr bool kCountsFrees = true;
-#endif
-
-// Up to three watched pointers (elements, count, lock word). A watched
-// address that malloc hands out again stops being watched, so a later free of
-// the reused memory is not mistaken for a second free of the block.
-constexpr int kWatched = 3;
-std::atomic<void*> g_watched[kWatched];
-std::atomic<int> g_released[kWatched];
-
-void Watch(void* a, void* b, void* c) {
-  void* ptrs[kWatched] = {a, b, c};
-  for (int i = 0; i < kWatched; ++i) {
-    g_released[i].store(0);
-    g_watched[i].store(ptrs[i]);
-  }
-}
-
-void* Allocate(std::size_t size) {
-  void* p = std::malloc(size != 0 ? size : 1);
-  if (p == nullptr) throw std::bad_alloc();
-  for (auto& w : g_watched) {
-    void* expected = p;
-    w.compare_exchange_strong(expected, nullptr);
-  }
-  return p;
-}
-
-void Release(void* p) {
-  if (p == nullptr) return;
-  for (int i = 0; i < kWatched; ++i) {
-    if (g_watched[i].load() == p) g_released[i].fetch_add(1);
-  }
-  std::free(p);
-}
+// The elements, the shared count and the lock word of the root block.
+void Watch(void* a, void* b, void* c) { alloc_tracker::WatchBlocks({a, b, c}); }
+long Released(int i) { return alloc_tracker::block_releases[i].load(); }
+constexpr bool kCountsFrees = kAllocationsTracked;
 
 // --- the workers
 // --------------------------------------------------------------
@@ -172,7 +137,7 @@ TEST_P(VectorStress, ChurnLeavesCountExact) {
     EXPECT_EQ(f.lock, rf.lock);
   }
   if (kCountsFrees) {
-    for (int i = 0; i < kWatched; ++i) EXPECT_EQ(g_released[i].load(), 0);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(Released(i), 0);
   }
   sharers.clear();
   EXPECT_EQ(*rf.refs, 1);
@@ -217,9 +182,9 @@ TEST_P(VectorStress, UnhookMidRunFlipsSignOnceAndKeepsArray) {
   root = IntVector();
   for (int i = 0; i < kElems; ++i) ASSERT_EQ(array[i], 1000 + i);
   if (kCountsFrees) {
-    EXPECT_EQ(g_released[0].load(), 0) << "unhooked elements freed";
-    EXPECT_EQ(g_released[1].load(), 1) << "shared count";
-    EXPECT_EQ(g_released[2].load(), 1) << "lock word";
+    EXPECT_EQ(Released(0), 0) << "unhooked elements freed";
+    EXPECT_EQ(Released(1), 1) << "shared count";
+    EXPECT_EQ(Released(2), 1) << "lock word";
   }
   delete[] array;
 }
@@ -255,19 +220,12 @@ TEST_P(VectorStress, LastOfConcurrentSharersFreesOnce) {
 
   EXPECT_EQ(bad_reads.load(), 0);
   if (kCountsFrees) {
-    EXPECT_EQ(g_released[0].load(), 1) << "elements";
-    EXPECT_EQ(g_released[1].load(), 1) << "shared count";
-    EXPECT_EQ(g_released[2].load(), 1) << "lock word";
+    EXPECT_EQ(Released(0), 1) << "elements";
+    EXPECT_EQ(Released(1), 1) << "shared count";
+    EXPECT_EQ(Released(2), 1) << "lock word";
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(Threads, VectorStress, ::testing::Values(2, 4, 8));
 
 }  // namespace
-
-void* operator new(std::size_t size) { return Allocate(size); }
-void* operator new[](std::size_t size) { return Allocate(size); }
-void operator delete(void* p) noexcept { Release(p); }
-void operator delete[](void* p) noexcept { Release(p); }
-void operator delete(void* p, std::size_t) noexcept { Release(p); }
-void operator delete[](void* p, std::size_t) noexcept { Release(p); }

@@ -45,8 +45,9 @@ class QMDATA_EXPORT QmDataRange {
   void Print(std::ostream& stream, int width);
   void Print(std::ostream& stream, int width) const;
   // The range record (1, start, length); the archive picks the direction.
-  // Every failure throws the int -1; a version failure leaves the range as
-  // it was, a failure on the length leaves the start loaded.
+  // Every failure throws the int -1; a failure on the version or the start
+  // leaves the range as it was, a failure on the length leaves the start
+  // loaded. Storing never changes the range. Allocates nothing.
   void Serialize(QmRTArchive& archive);
 
  private:

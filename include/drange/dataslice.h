@@ -26,6 +26,9 @@ class QmRTArchive;
 class QMDATA_EXPORT QmDataSlice {
  public:
   // All variables over start 0, length 1.
+  // The constructors that copy a list (from a vector, or with a non-zero
+  // flag) throw std::bad_alloc when out of memory, leaving the source and its
+  // sharers unchanged; sharing copies, assignment and Clear allocate nothing.
   QmDataSlice();
   // A deep copy of vars over the normalised range.
   QmDataSlice(const QmMathLA::vector<int>& vars, int start, int length);
@@ -51,7 +54,12 @@ class QMDATA_EXPORT QmDataSlice {
   void Print(std::ostream& stream, int width);
   void Print(std::ostream& stream, int width) const;
   // The slice record: 1, the list's plain vector record, the range record.
-  // Every failure throws the int -1, keeping what was loaded before it.
+  // Every failure throws the int -1, keeping what was loaded before it: a
+  // failure on the version leaves the slice as it was; one inside the list's
+  // record leaves the list as the vector's load does (unchanged unless every
+  // index was in) and the range as it was; one inside the range record keeps
+  // the loaded list and leaves the range as the range's load does. Storing
+  // never changes the slice.
   void Serialize(QmRTArchive& archive);
 
   const QmMathLA::vector<int>& vars() const { return m_vars; }

@@ -21,6 +21,22 @@
 // (or a write and a read) of one block's elements through different sharers
 // must be ordered by the caller. One vector object must not be used from two
 // threads when either changes it; the cursor moves even in const members.
+//
+// Failures. Every allocation may fail; nothing leaks when one does, and no
+// vector that shares a block with the one in hand is ever disturbed:
+//   - the allocating constructors (count/array, deep copy, sub-range, view,
+//     mask) and the value-returning operators throw std::bad_alloc and make
+//     no vector; their sources and operands are unchanged (a mask's cursor
+//     still moves). Sharing copies, assignment, destruction and unhook
+//     allocate nothing;
+//   - storing (Serialize, ZipIn, UnzipOut on a storing archive) never changes
+//     the vector; a failure throws -1 and leaves in the stream the bytes
+//     already written;
+//   - loading reads the elements into a fresh block that replaces this
+//     vector's only once every element is in: any failure before that
+//     (stream, allocation, tag, version, count, decompression) throws -1 and
+//     leaves the vector as it was. A wrong or missing end tag after that
+//     throws -1 and the vector keeps the loaded elements.
 
 #ifndef QMDATA_MATHLA_VECTOR_H_
 #define QMDATA_MATHLA_VECTOR_H_

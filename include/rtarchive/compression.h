@@ -19,6 +19,7 @@
 
 class QMDATA_EXPORT CZLibCompression {
  public:
+  // Throws std::bad_alloc when out of memory.
   CZLibCompression();
   // Frees every block this object handed out.
   virtual ~CZLibCompression();

@@ -1,0 +1,414 @@
+// Allocation-failure injection: every public operation that allocates runs
+// with its 1st, 2nd, ... allocation failing, until it completes. For each
+// failing allocation: nothing leaks (the tracker's count of live blocks), the
+// documented exception comes out (std::bad_alloc from constructors and
+// value-returning operators, the int -1 from records), and every object is
+// left as documented; vectors that share a block with the one under test are
+// never disturbed and the shared count stays exact.
+
+#include <cstdio>
+#include <functional>
+#include <istream>
+#include <new>
+#include <optional>
+#include <ostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "drange/datarange.h"
+#include "drange/dataslice.h"
+#include "drange/qualtag.h"
+#include "mathla/vector.h"
+#include "rtarchive/archive.h"
+#include "rtarchive/compression.h"
+
+#include "alloc_tracker.h"
+#include "stream_injection.h"
+#include "vector_fields.h"
+
+namespace {
+
+using Vec = QmMathLA::vector<int>;
+using Ints = std::vector<int>;
+
+// Test failures reported so far; their messages stay allocated, so the leak
+// check only counts when nothing else failed meanwhile.
+int Reported() {
+  return testing::UnitTest::GetInstance()
+      ->current_test_info()
+      ->result()
+      ->total_part_count();
+}
+
+enum Outcome { kCompleted, kBadAlloc, kMinusOne, kOther };
+
+// Runs f with the k-th allocation failing; says whether it failed.
+template <typename F>
+Outcome Attempt(long k, bool* fired, F&& f) {
+  alloc_tracker::FailAllocation fail(k);
+  Outcome o = kCompleted;
+  try {
+    f();
+  } catch (const std::bad_alloc&) {
+    o = kBadAlloc;
+  } catch (int e) {
+    o = e == -1 ? kMinusOne : kOther;
+  } catch (...) {
+    o = kOther;
+  }
+  *fired = fail.fired();
+  return o;
+}
+
+// Drives body(k, trace) through every failing allocation with a leak check
+// for each; returns the number of allocation points.
+long Inject(const char* what, const std::function<void(long)>& body) {
+  const long points = alloc_tracker::ForEachAllocationFailure([&](long k) {
+    SCOPED_TRACE(testing::Message() << what << ", allocation " << k);
+    const int reported = Reported();
+    alloc_tracker::Scope scope;
+    body(k);
+    if (Reported() == reported) {
+      EXPECT_EQ(scope.allocated(), scope.released()) << "leak";
+    }
+  });
+  EXPECT_GE(points, 0) << what << " never completed";
+  std::printf("  %-36s %ld allocation points\n", what, points);
+  return points;
+}
+
+Ints Elems(const Vec& v) {
+  Ints out;
+  for (int i = 0; i < v.elems(); ++i) out.push_back(v[i]);
+  return out;
+}
+
+const int kRaw[] = {7, -3, 11, 0, 2147483647};
+const Ints kRawInts(std::begin(kRaw), std::end(kRaw));
+
+// A block of five elements held by two sharers, a and b.
+struct SharedPair {
+  Vec a{5, kRaw, 0};
+  Vec b{a};
+  VectorFields f = FieldsOf(a);
+
+  void ExpectUndisturbed() const {
+    for (const Vec* v : {&a, &b}) {
+      const VectorFields g = FieldsOf(*v);
+      EXPECT_EQ(g.n, 5);
+      EXPECT_EQ(g.data, f.data);
+      EXPECT_EQ(g.refs, f.refs);
+      EXPECT_EQ(g.lock, f.lock);
+    }
+    EXPECT_EQ(SharedCount(a), 2);
+    EXPECT_EQ(*f.lock, 0);
+    EXPECT_EQ(Elems(b), kRawInts);
+  }
+  // After a successful load into a: a has a block of its own, b the old one.
+  void ExpectReplaced(const Ints& loaded) const {
+    EXPECT_EQ(Elems(a), loaded);
+    EXPECT_EQ(SharedCount(a), loaded.empty() ? 0 : 1);
+    EXPECT_NE(FieldsOf(a).data, f.data);
+    EXPECT_EQ(FieldsOf(b).data, f.data);
+    EXPECT_EQ(SharedCount(b), 1);
+    EXPECT_EQ(Elems(b), kRawInts);
+  }
+};
+
+struct VectorOp {
+  const char* name;
+  Vec (*make)(Vec& a, Vec& b);
+  bool allocates;
+};
+
+int g_mask[] = {1, 0, 1, 0, 1};
+int g_view[] = {4, 5, 6, 7, 8, 9, 10, 11, 12, 13};
+const QmMathLA::rowcol<int> kView{2, 5, g_view};
+const QmMathLA::matrix<int> kMatrix{5, 2, 0, g_view};
+
+const VectorOp kVectorOps[] = {
+    {"vector(count, src, 0)", [](Vec&, Vec&) { return Vec(5, kRaw, 0); }, true},
+    {"vector(count, null, 1)", [](Vec&, Vec&) { return Vec(3, nullptr, 1); },
+     true},
+    {"vector(src, 1): deep copy", [](Vec& a, Vec&) { return Vec(a, 1); }, true},
+    {"vector(src, 0): sharing copy", [](Vec& a, Vec&) { return Vec(a, 0); },
+     false},
+    {"vector(src, length, offset)", [](Vec& a, Vec&) { return Vec(a, 3, 1); },
+     true},
+    {"vector(rowcol)", [](Vec&, Vec&) { return Vec(kView); }, true},
+    {"vector(src, mask)",
+     [](Vec& a, Vec&) {
+       Vec mask(5, g_mask, 1);  // adopted: allocates nothing
+       return Vec(a, mask);
+     },
+     true},
+    {"vector(src, empty mask)",
+     [](Vec& a, Vec&) {
+       Vec mask;
+       return Vec(a, mask);
+     },
+     true},
+    {"operator=",
+     [](Vec& a, Vec&) {
+       Vec r;
+       r = a;
+       return r;
+     },
+     false},
+    {"a + b", [](Vec& a, Vec& b) { return a + b; }, true},
+    {"a + rowcol", [](Vec& a, Vec&) { return a + kView; }, true},
+    {"a - b", [](Vec& a, Vec& b) { return a - b; }, true},
+    {"a - rowcol", [](Vec& a, Vec&) { return a - kView; }, true},
+    {"a ^ b", [](Vec& a, Vec& b) { return a ^ b; }, true},
+    {"a ^ rowcol", [](Vec& a, Vec&) { return a ^ kView; }, true},
+    {"a * factor", [](Vec& a, Vec&) { return a * 3; }, true},
+    {"a / divisor", [](Vec& a, Vec&) { return a / -1; }, true},
+    {"a * matrix", [](Vec& a, Vec&) { return a * kMatrix; }, true},
+};
+
+TEST(AllocationInjection, VectorConstructorsAndOperators) {
+  SKIP_UNLESS_ALLOCATIONS_TRACKED();
+  for (const VectorOp& op : kVectorOps) {
+    Ints expected;
+    {
+      SharedPair p;
+      expected = Elems(op.make(p.a, p.b));
+    }
+    const long points = Inject(op.name, [&](long k) {
+      SharedPair p;
+      std::optional<Vec> r;
+      bool fired = false;
+      const Outcome o =
+          Attempt(k, &fired, [&] { r.emplace(op.make(p.a, p.b)); });
+      if (fired) {
+        EXPECT_EQ(o, kBadAlloc);
+        EXPECT_FALSE(r.has_value());
+      } else {
+        ASSERT_EQ(o, kCompleted);
+        // Elements of an uninitialised block are not compared.
+        if (&op != &kVectorOps[1]) EXPECT_EQ(Elems(*r), expected);
+        EXPECT_EQ(r->elems(), static_cast<int>(expected.size()));
+        if (op.allocates) {
+          EXPECT_EQ(SharedCount(*r), 1);
+          EXPECT_NE(FieldsOf(*r).data, p.f.data);
+        }
+      }
+      if (!op.allocates) r.reset();  // a sharer of p's block
+      p.ExpectUndisturbed();
+    });
+    // Lock word, shared count, elements: three for every fresh block.
+    if (op.allocates) {
+      EXPECT_GE(points, 3) << op.name;
+    } else {
+      EXPECT_EQ(points, 0) << op.name;
+    }
+  }
+}
+
+// --- records ----------------------------------------------------------------
+
+enum Form { kPlain, kCompressed };
+
+std::string Store(Vec& v, Form form) {
+  std::ostringstream os;
+  QmRTArchive ar(os);
+  v.Serialize(ar, form == kCompressed);
+  return os.str();
+}
+
+TEST(AllocationInjection, VectorStoreLeavesVectorAndWritesAPrefix) {
+  SKIP_UNLESS_ALLOCATIONS_TRACKED();
+  for (Form form : {kPlain, kCompressed}) {
+    std::string full;
+    {
+      SharedPair p;
+      full = Store(p.a, form);
+    }
+    const char* name = form == kPlain ? "Serialize store (plain)"
+                                      : "Serialize store (compressed)";
+    const long points = Inject(name, [&](long k) {
+      SharedPair p;
+      LimitedSink sink(4096);
+      std::ostream os(&sink);
+      QmRTArchive ar(os);
+      bool fired = false;
+      const Outcome o =
+          Attempt(k, &fired, [&] { p.a.Serialize(ar, form == kCompressed); });
+      EXPECT_EQ(o, fired ? kMinusOne : kCompleted);
+      const std::string got = sink.written();
+      EXPECT_EQ(got, fired ? full.substr(0, got.size()) : full);
+      p.ExpectUndisturbed();
+    });
+    if (form == kPlain) EXPECT_EQ(points, 0);
+    if (form == kCompressed) EXPECT_GE(points, 1);
+  }
+}
+
+TEST(AllocationInjection, VectorLoadFailsWithoutTouchingTheVector) {
+  SKIP_UNLESS_ALLOCATIONS_TRACKED();
+  const int stored[] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
+  const Ints storedInts(std::begin(stored), std::end(stored));
+  for (Form form : {kPlain, kCompressed}) {
+    Vec source(9, stored, 0);
+    const std::string record = Store(source, form);
+    const char* name = form == kPlain ? "Serialize load (plain)"
+                                      : "Serialize load (compressed)";
+    const long points = Inject(name, [&](long k) {
+      SharedPair p;
+      PieceSource src(record, record.size());
+      std::istream is(&src);
+      QmRTArchive ar(is);
+      bool fired = false;
+      const Outcome o =
+          Attempt(k, &fired, [&] { p.a.Serialize(ar, form == kCompressed); });
+      if (fired) {
+        EXPECT_EQ(o, kMinusOne);
+        p.ExpectUndisturbed();
+      } else {
+        ASSERT_EQ(o, kCompleted);
+        p.ExpectReplaced(storedInts);
+      }
+    });
+    EXPECT_GE(points, 3);
+  }
+}
+
+TEST(AllocationInjection, SliceAndRangeLoadAndStore) {
+  SKIP_UNLESS_ALLOCATIONS_TRACKED();
+  const int vars[] = {2, 7, 11};
+  QmDataSlice stored(Vec(3, vars, 0), 5, 10);
+  std::string record;
+  {
+    std::ostringstream os;
+    QmRTArchive ar(os);
+    ar << stored;
+    record = os.str();
+  }
+  // Loading into a slice whose list shares a block with another slice.
+  Inject("QmDataSlice load", [&](long k) {
+    QmDataSlice target(Vec(5, kRaw, 0), 1, 2);
+    QmDataSlice peer(target, 0);
+    PieceSource src(record, record.size());
+    std::istream is(&src);
+    QmRTArchive ar(is);
+    bool fired = false;
+    const Outcome o = Attempt(k, &fired, [&] { ar >> target; });
+    if (fired) {
+      EXPECT_EQ(o, kMinusOne);
+      EXPECT_EQ(Elems(target.vars()), kRawInts);
+      EXPECT_EQ(FieldsOf(target.vars()).data, FieldsOf(peer.vars()).data);
+      EXPECT_EQ(SharedCount(peer.vars()), 2);
+      EXPECT_EQ(target.range(), QmDataRange(1, 2));
+    } else {
+      ASSERT_EQ(o, kCompleted);
+      EXPECT_TRUE(target == stored);
+      EXPECT_EQ(SharedCount(peer.vars()), 1);
+      EXPECT_EQ(Elems(peer.vars()), kRawInts);
+    }
+  });
+  // Storing, the range record and the quality tag allocate nothing.
+  const char* quiet_name = "QmDataSlice store, range, quality tag";
+  const long quiet = Inject(quiet_name, [&](long k) {
+    LimitedSink sink(4096);
+    std::ostream os(&sink);
+    QmRTArchive out(os);
+    QmDataRange range(3, 4);
+    qmo_qualtag tag = qmo_qual_good;
+    bool fired = false;
+    Outcome o = Attempt(k, &fired, [&] { out << stored << range << tag; });
+    EXPECT_EQ(o, kCompleted);
+    const std::string bytes = sink.written();
+    QmDataRange r2;
+    qmo_qualtag t2 = qmo_qual_bad;
+    const std::string rest = bytes.substr(record.size());
+    PieceSource src2(rest, rest.size());
+    std::istream is2(&src2);
+    QmRTArchive in2(is2);
+    o = Attempt(k, &fired, [&] { in2 >> r2 >> t2; });
+    EXPECT_EQ(o, kCompleted);
+    EXPECT_EQ(r2, range);
+    EXPECT_EQ(t2, qmo_qual_good);
+  });
+  EXPECT_EQ(quiet, 0);
+}
+
+TEST(AllocationInjection, SliceConstructorsLeaveTheirSourcesShared) {
+  SKIP_UNLESS_ALLOCATIONS_TRACKED();
+  for (int flag : {-1, 0, 1}) {  // -1: from a vector
+    const char* name = flag < 0    ? "QmDataSlice(vars, start, length)"
+                       : flag == 0 ? "QmDataSlice(other, 0)"
+                                   : "QmDataSlice(other, 1)";
+    const long points = Inject(name, [&](long k) {
+      SharedPair p;
+      QmDataSlice other(Vec(5, kRaw, 0), 4, 6);
+      QmDataSlice peer(other, 0);
+      std::optional<QmDataSlice> s;
+      bool fired = false;
+      const Outcome o = Attempt(k, &fired, [&] {
+        if (flag < 0) {
+          s.emplace(p.a, 4, 6);
+        } else {
+          s.emplace(other, flag);
+        }
+      });
+      EXPECT_EQ(o, fired ? kBadAlloc : kCompleted);
+      EXPECT_EQ(s.has_value(), !fired);
+      if (s) EXPECT_TRUE(*s == other);
+      s.reset();
+      p.ExpectUndisturbed();
+      EXPECT_EQ(SharedCount(other.vars()), 2);
+      EXPECT_EQ(FieldsOf(other.vars()).data, FieldsOf(peer.vars()).data);
+    });
+    EXPECT_EQ(points, flag == 0 ? 0 : 3);
+  }
+}
+
+TEST(AllocationInjection, CompressionReportsFalseAndKeepsItsOutputs) {
+  SKIP_UNLESS_ALLOCATIONS_TRACKED();
+  const std::string raw(1000, 'q');
+  std::string packed;
+  {
+    CZLibCompression z;
+    unsigned long len = 0;
+    void* out = nullptr;
+    ASSERT_TRUE(z.Compress(raw.data(), raw.size(), len, &out));
+    packed.assign(static_cast<const char*>(out), len);
+  }
+  for (bool compress : {true, false}) {
+    const char* name = compress ? "CZLibCompression::Compress"
+                                : "CZLibCompression::Decompress";
+    Inject(name, [&](long k) {
+      std::optional<CZLibCompression> z;
+      unsigned long len = 12345;
+      void* out = &len;
+      bool ok = false;
+      bool fired = false;
+      const Outcome o = Attempt(k, &fired, [&] {
+        z.emplace();
+        ok = compress ? z->Compress(raw.data(), raw.size(), len, &out)
+                      : z->Decompress(packed.data(), packed.size(), raw.size(),
+                                      &out);
+      });
+      if (o == kBadAlloc) {
+        EXPECT_TRUE(fired);  // the constructor
+        EXPECT_FALSE(z.has_value());
+        return;
+      }
+      ASSERT_EQ(o, kCompleted);
+      EXPECT_EQ(ok, !fired);
+      if (!ok) {
+        EXPECT_EQ(len, 12345u);
+        EXPECT_EQ(out, &len);
+        return;
+      }
+      const std::string got(static_cast<const char*>(out),
+                            compress ? len : raw.size());
+      EXPECT_EQ(got, compress ? packed : raw);
+    });
+  }
+}
+
+}  // namespace

@@ -1,0 +1,251 @@
+// Stream-failure injection: every record is stored into a stream that takes
+// exactly k bytes and loaded from one that delivers exactly k bytes (whole,
+// or in pieces of 1, 3 and 7 bytes), for every k up to the record's length.
+// Each time: the record's -1 (the quality-tag writer: the archive's error),
+// the bytes before k as a full store writes them, nothing leaked, the object
+// left as documented, and a complete load stopping at the record's end.
+
+#include "stream_injection.h"
+
+#include <functional>
+#include <initializer_list>
+#include <istream>
+#include <ostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "drange/datarange.h"
+#include "drange/dataslice.h"
+#include "drange/qualtag.h"
+#include "mathla/vector.h"
+#include "rtarchive/archive.h"
+
+#include "alloc_tracker.h"
+#include "vector_fields.h"
+
+namespace {
+
+using Vec = QmMathLA::vector<int>;
+using Ints = std::vector<int>;
+
+enum Outcome { kCompleted, kMinusOne, kArchiveError, kOther };
+
+template <typename F>
+Outcome Catch(F&& f) {
+  try {
+    f();
+  } catch (int e) {
+    return e == -1 ? kMinusOne : kOther;
+  } catch (const QmArchiveError&) {
+    return kArchiveError;
+  } catch (...) {
+    return kOther;
+  }
+  return kCompleted;
+}
+
+// Test failures reported so far; their messages stay allocated, so the leak
+// check only counts when nothing else failed meanwhile.
+int Reported() {
+  return testing::UnitTest::GetInstance()
+      ->current_test_info()
+      ->result()
+      ->total_part_count();
+}
+
+Ints Elems(const Vec& v) {
+  Ints out;
+  for (int i = 0; i < v.elems(); ++i) out.push_back(v[i]);
+  return out;
+}
+
+const int kOld[] = {-1, -2, -3};
+const Ints kOldInts(std::begin(kOld), std::end(kOld));
+const int kNew[] = {10, 20, 30, 40, 50, 60, 70};
+const Ints kNewInts(std::begin(kNew), std::end(kNew));
+
+// A block held by two sharers: a is loaded into, b must keep the old block.
+struct SharedPair {
+  Vec a{3, kOld, 0};
+  Vec b{a};
+  VectorFields f = FieldsOf(a);
+
+  // loaded: the load put its block in place (else a must be untouched).
+  void Expect(bool loaded) const {
+    EXPECT_EQ(FieldsOf(b).data, f.data);
+    EXPECT_EQ(Elems(b), kOldInts);
+    if (!loaded) {
+      EXPECT_EQ(FieldsOf(a).data, f.data) << "vector changed";
+      EXPECT_EQ(SharedCount(a), 2);
+      return;
+    }
+    EXPECT_EQ(Elems(a), kNewInts);
+    EXPECT_EQ(SharedCount(a), 1);
+    EXPECT_EQ(SharedCount(b), 1);
+  }
+};
+
+// Stores with a stream that takes k bytes, for every k up to the full
+// record; store(ar) stores a fixed object and checks it is unchanged.
+void StoreEveryPrefix(const std::string& full, Outcome on_failure,
+                      const std::function<void(QmRTArchive&)>& store) {
+  for (std::size_t k = 0; k <= full.size(); ++k) {
+    SCOPED_TRACE(testing::Message() << "store, stream takes " << k);
+    const int reported = Reported();
+    alloc_tracker::Scope scope;
+    {
+      LimitedSink sink(k);
+      std::ostream os(&sink);
+      QmRTArchive ar(os);
+      EXPECT_EQ(Catch([&] { store(ar); }),
+                k < full.size() ? on_failure : kCompleted);
+      EXPECT_EQ(sink.written(), full.substr(0, k));
+    }
+    if (Reported() == reported) {
+      EXPECT_EQ(scope.allocated(), scope.released()) << "leak";
+    }
+  }
+}
+
+// Loads from a stream that delivers the first k bytes of the record, for
+// every k, whole and in pieces of 1, 3 and 7 bytes. load(ar, k) loads into
+// an object of its own and checks what the object holds after k bytes.
+void LoadEveryPrefix(
+    const std::string& record,
+    const std::function<void(QmRTArchive&, std::size_t)>& load) {
+  const std::string data = record + "trailing bytes";
+  for (auto pieces : {std::initializer_list<std::size_t>{0},
+                      std::initializer_list<std::size_t>{1, 3, 7}}) {
+    for (std::size_t k = 0; k <= record.size(); ++k) {
+      SCOPED_TRACE(testing::Message()
+                   << "load, stream delivers " << k << " of " << record.size()
+                   << (pieces.size() > 1 ? " in pieces" : ""));
+      const bool whole = k == record.size();
+      const int reported = Reported();
+      alloc_tracker::Scope scope;
+      {
+        PieceSource src(data, whole ? data.size() : k, pieces);
+        std::istream is(&src);
+        QmRTArchive ar(is);
+        load(ar, k);
+        // A complete load stops at the record's end.
+        if (whole) EXPECT_EQ(src.consumed(), record.size());
+      }
+      if (Reported() == reported) {
+        EXPECT_EQ(scope.allocated(), scope.released()) << "leak";
+      }
+    }
+  }
+}
+
+std::string StoreVector(bool compressed) {
+  Vec v(7, kNew, 0);
+  std::ostringstream os;
+  QmRTArchive ar(os);
+  v.Serialize(ar, compressed);
+  return os.str();
+}
+
+constexpr std::size_t kEndTagBytes = 4 + 11;  // length, "<EndVector>"
+
+TEST(StreamInjection, VectorRecords) {
+  for (bool compressed : {false, true}) {
+    SCOPED_TRACE(compressed ? "compressed" : "plain");
+    const std::string full = StoreVector(compressed);
+    Vec v(7, kNew, 0);
+    const VectorFields before = FieldsOf(v);
+    StoreEveryPrefix(full, kMinusOne,
+                     [&](QmRTArchive& ar) { v.Serialize(ar, compressed); });
+    EXPECT_EQ(FieldsOf(v).data, before.data);
+    EXPECT_EQ(SharedCount(v), 1);
+    EXPECT_EQ(Elems(v), kNewInts);
+    // Every element is in once the end tag starts; until then the vector
+    // is unchanged, afterwards it holds what was loaded.
+    const std::size_t elements_in = full.size() - kEndTagBytes;
+    LoadEveryPrefix(full, [&](QmRTArchive& ar, std::size_t k) {
+      SharedPair p;
+      EXPECT_EQ(Catch([&] { p.a.Serialize(ar, compressed); }),
+                k < full.size() ? kMinusOne : kCompleted);
+      p.Expect(k >= elements_in);
+    });
+    // A wrong end tag after every element was read: -1, elements kept.
+    std::string wrong = full;
+    wrong[wrong.size() - 2] = 'x';
+    std::istringstream is(wrong);
+    QmRTArchive ar(is);
+    SharedPair p;
+    EXPECT_EQ(Catch([&] { p.a.Serialize(ar, compressed); }), kMinusOne);
+    p.Expect(true);
+  }
+}
+
+TEST(StreamInjection, RangeAndQualityTag) {
+  QmDataRange stored(5, 10);
+  std::string full;
+  {
+    std::ostringstream os;
+    QmRTArchive ar(os);
+    ar << stored;
+    full = os.str();
+  }
+  StoreEveryPrefix(full, kMinusOne, [&](QmRTArchive& ar) { ar << stored; });
+  EXPECT_EQ(stored, QmDataRange(5, 10));
+  // Version, start, length: a failure on the length keeps the start.
+  LoadEveryPrefix(full, [&](QmRTArchive& ar, std::size_t k) {
+    QmDataRange r(1, 2);
+    EXPECT_EQ(Catch([&] { ar >> r; }),
+              k < full.size() ? kMinusOne : kCompleted);
+    EXPECT_EQ(r.start(), k >= 8 ? 5 : 1);
+    EXPECT_EQ(r.length(), k >= 12 ? 10 : 2);
+  });
+
+  // The writer lets the archive's error through; the reader throws -1.
+  qmo_qualtag good = qmo_qual_good;
+  StoreEveryPrefix(std::string("\1\0\0\0", 4), kArchiveError,
+                   [&](QmRTArchive& ar) { ar << good; });
+  LoadEveryPrefix(
+      std::string("\1\0\0\0", 4), [&](QmRTArchive& ar, std::size_t k) {
+        qmo_qualtag tag = qmo_qual_bad;
+        EXPECT_EQ(Catch([&] { ar >> tag; }), k < 4 ? kMinusOne : kCompleted);
+        EXPECT_EQ(tag, k < 4 ? qmo_qual_bad : qmo_qual_good);
+      });
+}
+
+TEST(StreamInjection, SliceRecord) {
+  QmDataSlice stored(Vec(7, kNew, 0), 5, 10);
+  std::string full;
+  {
+    std::ostringstream os;
+    QmRTArchive ar(os);
+    ar << stored;
+    full = os.str();
+  }
+  StoreEveryPrefix(full, kMinusOne, [&](QmRTArchive& ar) { ar << stored; });
+  EXPECT_EQ(Elems(stored.vars()), kNewInts);
+  EXPECT_EQ(SharedCount(stored.vars()), 1);
+  // Version (4 bytes), the list's record, the range record (12 bytes): a
+  // failure keeps what was loaded before it.
+  const std::size_t range_at = full.size() - 12;
+  const std::size_t elements_in = range_at - kEndTagBytes;
+  LoadEveryPrefix(full, [&](QmRTArchive& ar, std::size_t k) {
+    QmDataSlice s(Vec(3, kOld, 0), 1, 2);
+    QmDataSlice peer(s, 0);
+    EXPECT_EQ(Catch([&] { ar >> s; }),
+              k < full.size() ? kMinusOne : kCompleted);
+    if (k < elements_in) {
+      EXPECT_EQ(FieldsOf(s.vars()).data, FieldsOf(peer.vars()).data);
+      EXPECT_EQ(SharedCount(s.vars()), 2);
+    } else {
+      EXPECT_EQ(Elems(s.vars()), kNewInts);
+      EXPECT_EQ(SharedCount(s.vars()), 1);
+    }
+    EXPECT_EQ(Elems(peer.vars()), kOldInts);
+    EXPECT_EQ(s.range().start(), k >= range_at + 8 ? 5 : 1);
+    EXPECT_EQ(s.range().length(), k >= range_at + 12 ? 10 : 2);
+  });
+}
+
+}  // namespace
