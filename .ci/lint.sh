@@ -9,6 +9,7 @@ ROOT=$(cd "$(dirname "$0")/.." && pwd)
 cd "$ROOT"
 # shellcheck source=.ci/lib.sh
 source .ci/lib.sh
+trap 'print_step_times lint.sh $?' EXIT
 need_packages cmake ninja-build g++ clang clang-tidy cppcheck pkg-config \
   zlib1g-dev libdeflate-dev
 
@@ -46,4 +47,3 @@ step "strict warnings, g++" strict_build build/lint-gcc g++
 step "strict warnings, clang++" strict_build build/lint-clang clang++
 step clang-tidy tidy
 step cppcheck cppcheck_src
-print_step_times lint.sh 0
