@@ -16,11 +16,13 @@ void YieldSlice() { SwitchToThread(); }
 
 #else
 
-constinit thread_local int tls_thread_id = 0;
+// Per-thread cache written once by its own thread.
+constinit thread_local int tls_thread_id = 0;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
 
 int FetchThreadId() {
 #if defined(SYS_gettid)
-  int id = static_cast<int>(syscall(SYS_gettid));
+  // The kernel's thread id; the C library's wrapper is newer than ours.
+  int id = static_cast<int>(syscall(SYS_gettid));  // NOLINT(cppcoreguidelines-pro-type-vararg)
 #else
   static std::atomic<int> next{1};
   int id = next.fetch_add(1, std::memory_order_relaxed);

@@ -30,10 +30,10 @@ int FetchThreadId();
 // The calling thread's id, cached per thread (0 until fetched). Initial-exec
 // TLS: one load relative to the thread pointer, no call on each lock.
 #if defined(__GNUC__)
-extern constinit thread_local int tls_thread_id
+extern constinit thread_local int tls_thread_id  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
     __attribute__((tls_model("initial-exec")));
 #else
-extern constinit thread_local int tls_thread_id;
+extern constinit thread_local int tls_thread_id;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
 #endif
 
 // The calling thread's id; never 0.
