@@ -144,15 +144,17 @@ Vec ReadElements(QmRTArchive& ar, int n) {
   const std::uint64_t bytes = count * kBytesPerElem;
   const bool small = bytes <= kSmallClaim;
   if (!small && !ar.MayHold(bytes)) throw -1;
-  if (small || ar.Holds(bytes)) {
-    Vec loaded(n, nullptr, 0);
-    ar.ReadInts(&loaded[0], count);
-    return loaded;
-  }
+  const bool at_once = small || ar.Holds(bytes);
   Pieces<int> pieces;
-  pieces.Fill(count, [&](int* dst, std::size_t k) { ar.ReadInts(dst, k); });
-  Vec loaded(n, nullptr, 0);
-  pieces.MoveTo(&loaded[0]);
+  if (!at_once) {
+    pieces.Fill(count, [&](int* dst, std::size_t k) { ar.ReadInts(dst, k); });
+  }
+  Vec loaded(n, nullptr, 0);  // one named result: returned without a share
+  if (at_once) {
+    ar.ReadInts(&loaded[0], count);
+  } else {
+    pieces.MoveTo(&loaded[0]);
+  }
   return loaded;
 }
 
@@ -247,35 +249,36 @@ Vec LoadCompressedElements(QmRTArchive& ar, int n) {
 
 template <typename T>
 void vector<T>::Serialize(QmRTArchive& ar) {
-  static_assert(std::is_same_v<T, int>, "the records hold 4-byte ints");
-  using namespace vector_record;
-  try {
-    if (ar.m_storing != 0) {
-      StorePlain(ar, m_data, m_n);
-      return;
-    }
-    const int n = ReadHeader(ar);
-    *this = n > 0 ? ReadElements(ar, n) : Vec();
-    ReadTag(ar, kEndTag);
-  } catch (...) {
-    throw -1;
-  }
+  Serialize(ar, false);
 }
 
 template <typename T>
 void vector<T>::Serialize(QmRTArchive& ar, bool compressed) {
+  static_assert(std::is_same_v<T, int>, "the records hold 4-byte ints");
   using namespace vector_record;
-  if (!compressed) {
-    Serialize(ar);
-    return;
-  }
   try {
     if (ar.m_storing != 0) {
-      StoreCompressed(ar, m_data, m_n);
+      if (compressed) {
+        StoreCompressed(ar, m_data, m_n);
+      } else {
+        StorePlain(ar, m_data, m_n);
+      }
       return;
     }
     const int n = ReadHeader(ar);
-    *this = LoadCompressedElements(ar, n);
+    vector loaded = compressed ? LoadCompressedElements(ar, n)
+                    : n > 0    ? ReadElements(ar, n)
+                               : vector();
+    // Put in place: this vector lets go of its old block (its other sharers
+    // keep it) and takes over the fresh one, whose sole owner is `loaded`,
+    // without taking and dropping a share of it.
+    popinstance();
+    m_n = loaded.m_n;
+    m_data = loaded.m_data;
+    m_index = 0;
+    m_refs = loaded.m_refs;
+    m_lock = loaded.m_lock;
+    loaded.nullinit();
     ReadTag(ar, kEndTag);
   } catch (...) {
     throw -1;

@@ -23,6 +23,8 @@ using qmdata::detail::kFixed32Size;
 constexpr std::size_t kIntPiece = std::size_t{1} << 24;
 // Ints converted per sputn (sgetn) where the byte order needs converting.
 constexpr std::size_t kConvertPiece = 1024;
+// Strings up to this length are written with their length in one piece.
+constexpr std::size_t kShortString = 60;
 
 std::streambuf* BufferOf(std::ios& s) {
   std::streambuf* buf = s.rdbuf();
@@ -89,15 +91,36 @@ QmRTArchive& QmRTArchive::operator>>(unsigned long& value) {
 void QmRTArchive::WriteString(const char* s) {
   const std::size_t len = s == nullptr ? 0 : std::strlen(s);
   if (len > 0xFFFFFFFFu) Fail("store of a string longer than 0xFFFFFFFF bytes");
-  unsigned char bytes[kFixed32Size];
+  // A short string goes to the stream buffer with its length in one sputn.
+  unsigned char bytes[kFixed32Size + kShortString];
   EncodeFixed32(bytes, static_cast<std::uint32_t>(len));
+  if (len <= kShortString) {
+    if (len > 0) std::memcpy(bytes + kFixed32Size, s, len);
+    PutBytes(bytes, kFixed32Size + len, "write of a string");
+    return;
+  }
   PutBytes(bytes, kFixed32Size, "write of a string length");
-  if (len > 0) PutBytes(s, len, "write of a string");
+  PutBytes(s, len, "write of a string");
 }
 
 char* QmRTArchive::ReadString(char* buf, unsigned limit) {
   if (buf == nullptr) Fail("read of a string into a null buffer");
   buf[0] = '\0';
+  // Fast path: the length and the bytes already lie in the get area.
+  const char* g = Area::Gptr(m_buf);
+  const std::ptrdiff_t avail = g == nullptr ? 0 : Area::Egptr(m_buf) - g;
+  if (avail >= static_cast<std::ptrdiff_t>(kFixed32Size)) {
+    const std::uint32_t len =
+        DecodeFixed32(reinterpret_cast<const unsigned char*>(g));
+    if (len <= limit && len < 0x40000000u &&
+        static_cast<std::uint64_t>(avail) - kFixed32Size >= len) {
+      std::memcpy(buf, g + kFixed32Size, len);
+      buf[len] = '\0';
+      Area::Gbump(m_buf, static_cast<int>(kFixed32Size + len));
+      m_offset += kFixed32Size + len;
+      return buf;
+    }
+  }
   unsigned char bytes[kFixed32Size];
   GetBytes(bytes, kFixed32Size, "read of a string length");
   const std::uint32_t len = DecodeFixed32(bytes);
