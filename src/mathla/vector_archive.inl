@@ -189,6 +189,7 @@ struct Packed {
 
 Packed ReadBlock(QmRTArchive& ar, unsigned long len) {
   Packed p;
+  if (len == 0) return p;
   p.data = ar.ReadInPlace(len);
   if (p.data != nullptr) return p;
   const auto n = static_cast<unsigned>(len);
