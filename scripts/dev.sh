@@ -69,7 +69,7 @@ case "${1:-}" in
     exit "$rc"
     ;;
   bench)
-    need_packages "${base[@]}" libbenchmark-dev libeigen3-dev
+    need_packages "${base[@]}" libbenchmark-dev libeigen3-dev libcereal-dev
     cmake --preset release >/dev/null
     cmake --build --preset release
     for b in build/release/bench/*_bench; do "$b"; done

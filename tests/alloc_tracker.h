@@ -1,13 +1,17 @@
-// Test support: counts the program's global allocations, watches for the
-// release of chosen pointers and makes a chosen allocation fail. Include it in
-// exactly one file of a program: it replaces the global allocation operators,
-// which the library's allocations go through as well.
+// Test support: counts the program's global allocations and their live
+// bytes (with the peak), watches for the release of chosen pointers and makes
+// a chosen allocation fail. Include it in exactly one file of a program: it
+// replaces the global allocation operators, which the library's allocations
+// go through as well.
 
 #ifndef QMDATA_TESTS_ALLOC_TRACKER_H_
 #define QMDATA_TESTS_ALLOC_TRACKER_H_
 
 #include <atomic>
+#include <cstddef>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <initializer_list>
 #include <new>
 
@@ -52,15 +56,33 @@ inline void WatchBlocks(std::initializer_list<const void*> blocks) {
   for (; i < kBlockSlots; ++i) watched_blocks[i].store(nullptr);
 }
 
+// Bytes allocated and not yet released, and the most there were since the
+// last ResetPeak.
+inline std::atomic<std::size_t> live_bytes{0};
+inline std::atomic<std::size_t> peak_bytes{0};
+
+inline void ResetPeak() { peak_bytes.store(live_bytes.load()); }
+
+// Each block carries its size in a header of this many bytes, which keeps
+// the caller's part aligned for any fundamental type.
+constexpr std::size_t kHeader = alignof(std::max_align_t);
+
 inline void* Allocate(std::size_t n) {
   long c = fail_countdown.load(std::memory_order_relaxed);
   if (c > 0 && fail_countdown.fetch_sub(1) == 1) {
     injected_failures.fetch_add(1);
     throw std::bad_alloc();
   }
-  void* p = std::malloc(n ? n : 1);
-  if (p == nullptr) throw std::bad_alloc();
+  if (n > SIZE_MAX - kHeader) throw std::bad_alloc();
+  auto* base = static_cast<unsigned char*>(std::malloc(n + kHeader));
+  if (base == nullptr) throw std::bad_alloc();
+  std::memcpy(base, &n, sizeof n);
   allocations.fetch_add(1, std::memory_order_relaxed);
+  const std::size_t live = live_bytes.fetch_add(n) + n;
+  std::size_t peak = peak_bytes.load();
+  while (live > peak && !peak_bytes.compare_exchange_weak(peak, live)) {
+  }
+  void* p = base + kHeader;
   for (auto& w : watched_blocks) {
     const void* expected = p;
     if (w.load(std::memory_order_relaxed) == p) {
@@ -81,7 +103,11 @@ inline void Release(void* p) {
       block_releases[i].fetch_add(1);
     }
   }
-  std::free(p);
+  unsigned char* base = static_cast<unsigned char*>(p) - kHeader;
+  std::size_t n = 0;
+  std::memcpy(&n, base, sizeof n);
+  live_bytes.fetch_sub(n);
+  std::free(base);
 }
 
 // While it lives, the k-th allocation from its construction on fails with

@@ -8,6 +8,8 @@
 #include <sstream>
 #include <streambuf>
 #include <string>
+#include <vector>
+#include <cstring>
 
 #include <gtest/gtest.h>
 
@@ -273,6 +275,89 @@ TEST(ArchivePrimitives, MayHoldAndKeepsPosition) {
   std::istream unseekable(&none);
   QmRTArchive a2(unseekable);
   EXPECT_TRUE(a2.MayHold(1ull << 40));
+  // ... and vouches for nothing; a string stream vouches for what it holds.
+  EXPECT_FALSE(a2.Holds(1));
+  EXPECT_TRUE(ar.Holds(4));
+  EXPECT_FALSE(ar.Holds(5));
+  EXPECT_EQ(is.tellg(), 6);
+}
+
+// Int arrays, on both byte-order paths and through 5-byte buffer areas, give
+// the bytes of one operator<< per int and read them back.
+TEST(ArchivePrimitives, IntArraysMatchPerIntForm) {
+  std::vector<int> values(3000);
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    values[i] = static_cast<int>(i * 0x9E3779B9u);
+  }
+  std::ostringstream one_by_one;
+  QmRTArchive ref(one_by_one);
+  for (int v : values) ref << v;
+  for (bool convert : {false, true}) {
+    for (bool chunked : {false, true}) {
+      ChunkedBuf cbuf;
+      std::stringstream ss;
+      std::iostream io(chunked ? static_cast<std::streambuf*>(&cbuf)
+                               : ss.rdbuf());
+      QmRTArchive out(static_cast<std::ostream&>(io));
+      if (convert) QmRTArchiveTestAccess::ConvertInts(out);
+      out.WriteInts(values.data(), 1);
+      out.WriteInts(values.data() + 1, values.size() - 1);
+      out.WriteInts(nullptr, 0);
+      EXPECT_EQ(out.Offset(), values.size() * 4);
+      io.rdbuf()->pubsync();
+      EXPECT_EQ(chunked ? cbuf.m_data : ss.str(), one_by_one.str());
+      QmRTArchive in(static_cast<std::istream&>(io));
+      if (convert) QmRTArchiveTestAccess::ConvertInts(in);
+      std::vector<int> back(values.size());
+      in.ReadInts(back.data(), back.size());
+      EXPECT_TRUE(back == values) << convert << chunked;
+    }
+    // In-place order conversion is its own inverse.
+    std::vector<int> block = values;
+    std::istringstream is;
+    QmRTArchive ar(is);
+    if (convert) QmRTArchiveTestAccess::ConvertInts(ar);
+    EXPECT_EQ(ar.ConvertsInts(), convert);
+    ar.ToArchiveOrder(block.data(), block.size());
+    EXPECT_EQ(std::memcmp(block.data(), one_by_one.str().data(), 12000), 0);
+    ar.FromArchiveOrder(block.data(), block.size());
+    EXPECT_TRUE(block == values);
+  }
+}
+
+TEST(ArchivePrimitives, ShortIntArrayReadCountsWholeInts) {
+  for (bool convert : {false, true}) {
+    std::istringstream is(Bytes({9, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 3, 0}));
+    QmRTArchive ar(is);
+    if (convert) QmRTArchiveTestAccess::ConvertInts(ar);
+    int first = 0;
+    ar >> first;
+    int out[4] = {};
+    try {
+      ar.ReadInts(out, 4);
+      FAIL() << "no throw";
+    } catch (const QmArchiveError& e) {
+      const std::string what = e.what();
+      EXPECT_NE(what.find("2 whole ints arrived"), std::string::npos) << what;
+      EXPECT_NE(what.find("offset 12"), std::string::npos) << what;
+    }
+    EXPECT_TRUE(is.bad());
+    EXPECT_EQ(out[0], 1);
+    EXPECT_EQ(out[1], 2);
+  }
+}
+
+TEST(ArchivePrimitives, ReadInPlaceOnlyFromGetArea) {
+  std::istringstream is("abcdefgh");
+  QmRTArchive ar(is);
+  const char* p = static_cast<const char*>(ar.ReadInPlace(3));
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(std::string(p, 3), "abc");
+  EXPECT_EQ(ar.ReadInPlace(6), nullptr);  // only 5 are left
+  EXPECT_EQ(ar.Offset(), 3u);
+  char rest[5];
+  EXPECT_EQ(ar.Read(rest, 5), 5u);
+  EXPECT_EQ(std::string(rest, 5), "defgh");
 }
 
 TEST(ArchivePrimitives, StreamWithoutBufferIsRefused) {

@@ -12,6 +12,14 @@
 
 #include <gtest/gtest.h>
 
+#include "rtarchive/archive.h"
+
+// Makes an archive take the int-array paths of a host whose ints are not
+// least significant byte first.
+struct QmRTArchiveTestAccess {
+  static void ConvertInts(QmRTArchive& ar) { ar.m_convert_ints = true; }
+};
+
 // The bytes of the given ints as the archive writes them: 4 bytes each,
 // least significant first.
 inline std::string Ints(std::initializer_list<int> values) {

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <fstream>
@@ -7,6 +8,7 @@
 #include <sstream>
 #include <streambuf>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -15,7 +17,9 @@
 #include "rtarchive/archive.h"
 #include "rtarchive/compression.h"
 
+#include "alloc_tracker.h"
 #include "record_support.h"
+#include "vector_fields.h"
 
 namespace {
 
@@ -107,6 +111,131 @@ class LimitedBuf : public std::streambuf {
  private:
   std::size_t m_room;
 };
+
+// A stream that cannot be sized or sought, like a pipe: its get area holds
+// at most 4096 bytes at a time.
+class PipeBuf : public std::streambuf {
+ public:
+  explicit PipeBuf(std::string data) : m_data(std::move(data)) {}
+
+ protected:
+  int_type underflow() override {
+    if (m_read >= m_data.size()) return traits_type::eof();
+    const std::size_t n = std::min(sizeof m_in, m_data.size() - m_read);
+    m_data.copy(m_in, n, m_read);
+    m_read += n;
+    setg(m_in, m_in, m_in + n);
+    return traits_type::to_int_type(m_in[0]);
+  }
+
+ private:
+  std::string m_data;
+  std::size_t m_read = 0;
+  char m_in[4096];
+};
+
+enum class Source { kString, kPipe, kConverting };
+
+// Load through a string stream, a pipe or an archive that converts byte
+// order; what it threw (0 for success).
+int LoadFrom(Source src, Vec& v, const std::string& bytes, bool compressed) {
+  if (src != Source::kPipe) {
+    std::istringstream is(bytes);
+    QmRTArchive ar(is);
+    if (src == Source::kConverting) QmRTArchiveTestAccess::ConvertInts(ar);
+    return ThrownInt([&] { v.Serialize(ar, compressed); });
+  }
+  PipeBuf buf(bytes);
+  std::istream is(&buf);
+  QmRTArchive ar(is);
+  return ThrownInt([&] { v.Serialize(ar, compressed); });
+}
+
+std::string StoreConverting(Vec& v, bool compressed) {
+  std::ostringstream os;
+  QmRTArchive ar(os);
+  QmRTArchiveTestAccess::ConvertInts(ar);
+  v.Serialize(ar, compressed);
+  return os.str();
+}
+
+constexpr Source kSources[] = {Source::kString, Source::kPipe,
+                               Source::kConverting};
+
+TEST(VectorArchive, EverySourceLoadsBothForms) {
+  // 5000 and 2^18 elements exceed what is taken at once from a pipe.
+  for (int n : {0, 3, 5000, 1 << 18}) {
+    const std::vector<int> e = Pattern(2, n);
+    Vec v = Make(e);
+    for (bool compressed : {false, true}) {
+      const std::string bytes = Store(v, compressed);
+      EXPECT_EQ(StoreConverting(v, compressed), bytes);
+      for (Source src : kSources) {
+        Vec back = Make({7});
+        ASSERT_EQ(LoadFrom(src, back, bytes, compressed), 0) << n;
+        EXPECT_TRUE(Elems(back) == e) << n << " " << compressed;
+      }
+    }
+  }
+}
+
+TEST(VectorArchive, FailedLoadLeavesVectorUnchanged) {
+  // 4100 elements: more than a pipe is trusted with at once.
+  for (int n : {40, 4100}) {
+    const std::vector<int> e = Pattern(2, n);
+    Vec source = Make(e);
+    for (bool compressed : {false, true}) {
+      const std::string bytes = Store(source, compressed);
+      const std::size_t end_tag = bytes.size() - 15;
+      const std::size_t step = n > 100 ? 97 : 1;
+      for (Source src : kSources) {
+        for (std::size_t cut = 0; cut < bytes.size(); cut += step) {
+          Vec v = Make({5, 6});
+          const Vec sharer = v;
+          const int* old_block = FieldsOf(v).data;
+          ASSERT_EQ(LoadFrom(src, v, bytes.substr(0, cut), compressed), -1);
+          if (cut < end_tag) {
+            EXPECT_EQ(FieldsOf(v).data, old_block) << cut;
+            EXPECT_EQ(SharedCount(v), 2);
+          } else {
+            EXPECT_TRUE(Elems(v) == e) << cut;  // only the end tag is short
+          }
+          EXPECT_TRUE(Elems(sharer) == (std::vector<int>{5, 6}));
+        }
+      }
+    }
+  }
+}
+
+TEST(VectorArchive, LyingCountThroughPipeStaysSmall) {
+  SKIP_UNLESS_ALLOCATIONS_TRACKED();
+  // 49 bytes that claim 0x3FFFFFFF elements (4 GiB); then a compressed record
+  // whose lengths are consistent with that count and 16 MiB of block.
+  const std::string plain = Record()
+                                .Tag("<StartVector>")
+                                .Int(1)
+                                .Int(0x3FFFFFFF)
+                                .Raw(Ints({1, 2, 3, 4, 5, 6}))
+                                .Bytes();
+  ASSERT_EQ(plain.size(), 49u);
+  const std::string zip = Record()
+                              .Tag("<StartVector>")
+                              .Int(1)
+                              .Int(0x3FFFFFFF)
+                              .Len(0xFFFFFFFCul)
+                              .Len(16ul << 20)
+                              .Raw(Compress({1, 2, 3}))
+                              .Bytes();
+  for (bool compressed : {false, true}) {
+    Vec v = Make({3});
+    alloc_tracker::ResetPeak();
+    const std::size_t before = alloc_tracker::live_bytes.load();
+    EXPECT_EQ(LoadFrom(Source::kPipe, v, compressed ? zip : plain, compressed),
+              -1);
+    EXPECT_LT(alloc_tracker::peak_bytes.load() - before, 16u << 20);
+    EXPECT_TRUE(Elems(v) == std::vector<int>{3});
+  }
+}
 
 TEST(VectorArchive, RoundTripsBothForms) {
   for (int n : {0, 1, 1 << 20}) {

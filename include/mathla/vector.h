@@ -180,6 +180,14 @@ class QMDATA_TEMPLATE vector {
   // Archive records. Stores when ar.m_storing is non-zero, loads otherwise;
   // every failure throws the int -1. Loading gives this vector a fresh block
   // (vectors that shared the old one keep it).
+  // A load never leaves an element that was not read from the input: the
+  // elements are read into a fresh local block, which is put in place only
+  // once every element is in. Any failure before then leaves this vector
+  // unchanged; a wrong end tag after the elements throws -1 and the vector
+  // keeps them. The block is taken at once when the stream vouches for the
+  // claimed count x 4 bytes (or the claim is small); otherwise it is read in
+  // pieces that grow with the bytes received (memory about twice those bytes
+  // plus a fixed amount) and then put in place.
   void Serialize(QmRTArchive& ar);
   // compressed ? the zlib-compressed record : Serialize(ar).
   void Serialize(QmRTArchive& ar, bool compressed);

@@ -1,0 +1,78 @@
+// Loads the records that python/crosscheck.py wrote (other zlib writers and
+// levels, multi-block streams, damaged records) and compares each outcome
+// with its manifest line. Runs when QMDATA_CROSSCHECK_DIR names the folder;
+// .ci/python_crosscheck.sh sets it.
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "drange/dataslice.h"
+#include "drange/qualtag.h"
+#include "mathla/vector.h"
+#include "rtarchive/archive.h"
+
+#include "record_support.h"
+
+namespace {
+
+// Loads one record of the kind; the values as the manifest lists them.
+std::vector<int> LoadKind(const std::string& kind, QmRTArchive& ar) {
+  if (kind == "vector" || kind == "vector:z") {
+    QmMathLA::vector<int> v;
+    v.Serialize(ar, kind == "vector:z");
+    std::vector<int> out;
+    for (int i = 0; i < v.elems(); ++i) out.push_back(v[i]);
+    return out;
+  }
+  if (kind == "range") {
+    QmDataRange r;
+    ar >> r;
+    return {r.start(), r.length()};
+  }
+  if (kind == "slice") {
+    QmDataSlice s;
+    ar >> s;
+    std::vector<int> out{s.vars().elems()};
+    for (int i = 0; i < s.vars().elems(); ++i) out.push_back(s.vars()[i]);
+    out.push_back(s.range().start());
+    out.push_back(s.range().length());
+    return out;
+  }
+  qmo_qualtag tag = qmo_qual_bad;
+  ar >> tag;
+  return {static_cast<int>(tag)};
+}
+
+TEST(CrossCheck, LoadsWhatPythonWroteAndRefusesTheDamage) {
+  const char* dir = std::getenv("QMDATA_CROSSCHECK_DIR");
+  if (dir == nullptr) GTEST_SKIP() << "QMDATA_CROSSCHECK_DIR is not set";
+  std::ifstream manifest(std::string(dir) + "/manifest.txt");
+  ASSERT_TRUE(manifest.good());
+  int cases = 0;
+  for (std::string line; std::getline(manifest, line); ++cases) {
+    std::istringstream fields(line);
+    std::string file, kind, outcome;
+    fields >> file >> kind >> outcome;
+    std::vector<int> want;
+    for (int v; fields >> v;) want.push_back(v);
+    std::ifstream in(std::string(dir) + "/" + file, std::ios::binary);
+    QmRTArchive ar(in);
+    std::vector<int> got;
+    const int thrown = ThrownInt([&] { got = LoadKind(kind, ar); });
+    if (outcome == "fail") {
+      EXPECT_EQ(thrown, -1) << file;
+    } else {
+      EXPECT_EQ(thrown, 0) << file;
+      EXPECT_TRUE(got == want) << file;
+      EXPECT_EQ(in.peek(), std::char_traits<char>::eof()) << file;
+    }
+  }
+  EXPECT_GT(cases, 20);
+}
+
+}  // namespace
