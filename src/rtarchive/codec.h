@@ -19,10 +19,13 @@ class ZlibCodec {
   // "libdeflate" or "zlib".
   static const char* Name();
 
-  // Compresses in[0, in_len) into a new malloc'd block and sets out_len to
-  // its size; null (out_len untouched) when there is no memory or the input
-  // is too large. REQUIRES: in is not null.
-  void* Compress(const void* in, unsigned long in_len, unsigned long& out_len);
+  // The most bytes the stream of in_len bytes may take; 0 when in_len is too
+  // large or there is no memory for the codec.
+  unsigned long Bound(unsigned long in_len);
+  // Compresses in[0, in_len) into out[0, capacity) and returns the stream's
+  // size; 0 when it does not fit. REQUIRES: in and out are not null.
+  unsigned long CompressTo(const void* in, unsigned long in_len, void* out,
+                           unsigned long capacity);
 
   // Decodes the stream in[0, in_len) into out[0, raw_len); true only when it
   // is a whole stream, ends exactly at in_len and yields exactly raw_len

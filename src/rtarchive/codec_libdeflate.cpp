@@ -5,7 +5,6 @@
 
 #include <climits>
 #include <cstddef>
-#include <cstdlib>
 
 #include "rtarchive/codec.h"
 #include "rtarchive/thread_loan.h"
@@ -41,21 +40,18 @@ ZlibCodec::~ZlibCodec() {
 
 const char* ZlibCodec::Name() { return "libdeflate"; }
 
-void* ZlibCodec::Compress(const void* in, unsigned long in_len,
-                          unsigned long& out_len) {
+unsigned long ZlibCodec::Bound(unsigned long in_len) {
   if (m_compressor == nullptr) m_compressor = NewCompressor();
   auto* c = static_cast<libdeflate_compressor*>(m_compressor);
-  if (c == nullptr || in_len > ULONG_MAX / 2) return nullptr;
-  const std::size_t bound = libdeflate_zlib_compress_bound(c, in_len);
-  void* block = std::malloc(bound);
-  if (block == nullptr) return nullptr;
-  const std::size_t n = libdeflate_zlib_compress(c, in, in_len, block, bound);
-  if (n == 0) {
-    std::free(block);
-    return nullptr;
-  }
-  out_len = n;
-  return block;
+  if (c == nullptr || in_len > ULONG_MAX / 2) return 0;
+  return libdeflate_zlib_compress_bound(c, in_len);
+}
+
+unsigned long ZlibCodec::CompressTo(const void* in, unsigned long in_len,
+                                    void* out, unsigned long capacity) {
+  return libdeflate_zlib_compress(
+      static_cast<libdeflate_compressor*>(m_compressor), in, in_len, out,
+      capacity);
 }
 
 bool ZlibCodec::DecompressTo(const void* in, unsigned long in_len, void* out,

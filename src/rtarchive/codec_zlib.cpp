@@ -4,7 +4,6 @@
 #include <zlib.h>
 
 #include <climits>
-#include <cstdlib>
 
 #include "rtarchive/codec.h"
 
@@ -18,19 +17,17 @@ ZlibCodec::~ZlibCodec() = default;
 
 const char* ZlibCodec::Name() { return "zlib"; }
 
-void* ZlibCodec::Compress(const void* in, unsigned long in_len,
-                          unsigned long& out_len) {
-  if (in_len > ULONG_MAX / 2) return nullptr;
-  uLongf n = compressBound(in_len);
-  void* block = std::malloc(n);
-  if (block == nullptr) return nullptr;
-  if (compress2(static_cast<Bytef*>(block), &n, static_cast<const Bytef*>(in),
-                in_len, kLevel) != Z_OK) {
-    std::free(block);
-    return nullptr;
-  }
-  out_len = n;
-  return block;
+unsigned long ZlibCodec::Bound(unsigned long in_len) {
+  return in_len > ULONG_MAX / 2 ? 0 : compressBound(in_len);
+}
+
+unsigned long ZlibCodec::CompressTo(const void* in, unsigned long in_len,
+                                    void* out, unsigned long capacity) {
+  uLongf n = capacity;
+  return compress2(static_cast<Bytef*>(out), &n, static_cast<const Bytef*>(in),
+                   in_len, kLevel) == Z_OK
+             ? n
+             : 0;
 }
 
 bool ZlibCodec::DecompressTo(const void* in, unsigned long in_len, void* out,

@@ -44,9 +44,17 @@ bool CZLibCompression::Compress(const void* in, unsigned long in_len,
   if (out == nullptr || (in == nullptr && in_len != 0)) return false;
   static const unsigned char kNothing = 0;
   if (in_len == 0) in = &kNothing;
-  unsigned long n = 0;
-  void* block = m_blocks->codec.Compress(in, in_len, n);
-  if (block == nullptr || !m_blocks->Keep(block)) return false;
+  qmdata::detail::ZlibCodec& codec = m_blocks->codec;
+  const unsigned long bound = codec.Bound(in_len);
+  if (bound == 0) return false;
+  void* block = std::malloc(bound);
+  if (block == nullptr) return false;
+  const unsigned long n = codec.CompressTo(in, in_len, block, bound);
+  if (n == 0) {
+    std::free(block);
+    return false;
+  }
+  if (!m_blocks->Keep(block)) return false;
   out_len = n;
   *out = block;
   return true;
