@@ -1,11 +1,11 @@
 // Element loops of QmMathLA::vector<int>. Internal; not installed.
 //
-// Every loop exists once per instruction-set level: a portable baseline and,
-// on x86 with GCC or clang, AVX2 and AVX-512 versions compiled for those
-// instructions through function attributes. The level is chosen once, from
-// the CPU's features, the first time Active() is called; the library itself
-// stays runnable on any x86-64 (or any other target, where only the baseline
-// exists).
+// Every loop is written once (kernels_loops.h) and compiled once per
+// instruction-set level, each level in its own unit with its own flags: a
+// portable baseline and, on x86 with GCC or clang, AVX2 and AVX-512. The
+// level is chosen once, from the CPU's features, the first time Active() is
+// called; the library itself stays runnable on any x86-64 (or any other
+// target, where only the baseline exists).
 //
 // All arithmetic wraps in 32-bit two's complement. Every kernel gives exactly
 // the result of the plain ascending loop, one element at a time. The kernels
@@ -75,6 +75,12 @@ struct Kernels {
   MatKernel vecmat;
   MatKernel vecmat_t;
 };
+
+// Each level's table, defined by its own unit; a wide level's pointer is
+// null where the build did not compile that unit for its instructions.
+extern const Kernels kBaselineKernels;
+extern const Kernels* const kAvx2Kernels;
+extern const Kernels* const kAvx512Kernels;
 
 enum class Isa { kBaseline = 0, kAvx2 = 1, kAvx512 = 2 };
 

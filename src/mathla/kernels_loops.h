@@ -1,0 +1,230 @@
+// The element loops of QmMathLA::vector<int>, written once as plain C++ for
+// the compiler to vectorise. Internal; not installed.
+//
+// Each instruction-set unit (kernels_base.cpp, kernels_avx2.cpp,
+// kernels_avx512.cpp) includes this file once and compiles it with its own
+// flags. Everything here has internal linkage, so the linker can never let
+// one unit's code stand in for another's: no wide instruction reaches the
+// baseline. For the same reason these loops call nothing inline from other
+// headers (kernels.h's helpers included).
+//
+// kLanes is the number of ints in one of the unit's vector registers. The
+// reductions keep four registers' worth of independent partial results, so
+// consecutive steps need not wait for each other; the searches test a block
+// of that size at a time and look for the position only in the block that
+// holds it. Arithmetic is done in unsigned and converted back, which C++20
+// defines as the two's-complement value.
+
+#ifndef QMDATA_SRC_MATHLA_KERNELS_LOOPS_H_
+#define QMDATA_SRC_MATHLA_KERNELS_LOOPS_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "mathla/kernels.h"
+
+namespace qmdata::detail {
+namespace {
+
+inline unsigned U(int v) { return static_cast<unsigned>(v); }
+inline int S(unsigned v) { return static_cast<int>(v); }
+// The wrapped magnitude: -2147483648 stays as it is.
+inline int AbsWrap(int v) { return v < 0 ? S(0u - U(v)) : v; }
+
+struct AddOp {
+  static unsigned F(unsigned a, unsigned b) { return a + b; }
+};
+struct SubOp {
+  static unsigned F(unsigned a, unsigned b) { return a - b; }
+};
+struct MulOp {
+  static unsigned F(unsigned a, unsigned b) { return a * b; }
+};
+// Terms of the sums: a[i] alone, or a[i] * b[i].
+struct FirstTerm {
+  static unsigned F(int a, int) { return U(a); }
+};
+struct ProductTerm {
+  static unsigned F(int a, int b) { return U(a) * U(b); }
+};
+// What the extremes and searches compare: each element, or its magnitude.
+struct Same {
+  static int Map(int v) { return v; }
+};
+struct Magnitude {
+  static int Map(int v) { return AbsWrap(v); }
+};
+struct MaxSel : Same {
+  static int Pick(int a, int b) { return a > b ? a : b; }
+};
+struct MinSel : Same {
+  static int Pick(int a, int b) { return a < b ? a : b; }
+};
+struct MaxAbsSel : Magnitude {
+  static int Pick(int a, int b) { return a > b ? a : b; }
+};
+
+template <std::size_t kLanes>
+struct Loops {
+  static constexpr std::size_t kBlock = 4 * kLanes;
+
+  // Elements before the first register-aligned address at or after p, at
+  // most n. The element-wise loops do these first, so that none of the
+  // vector stores after them splits a cache line (measured: up to a third
+  // slower on the wide levels without it).
+  static std::size_t Head(const int* p, std::size_t n) {
+    const std::size_t bytes = kLanes * sizeof(int);
+    const std::size_t off = reinterpret_cast<std::uintptr_t>(p) % bytes;
+    const std::size_t head = off == 0 ? 0 : (bytes - off) / sizeof(int);
+    return head < n ? head : n;
+  }
+
+  template <class Op>
+  static void Binary(int* out, const int* a, const int* b, std::size_t n) {
+    const std::size_t head = Head(out, n);
+    for (std::size_t i = 0; i < head; ++i)
+      out[i] = S(Op::F(U(a[i]), U(b[i])));
+    for (std::size_t i = head; i < n; ++i)
+      out[i] = S(Op::F(U(a[i]), U(b[i])));
+  }
+
+  static void Scale(int* out, const int* a, int factor, std::size_t n) {
+    const unsigned f = U(factor);
+    const std::size_t head = Head(out, n);
+    for (std::size_t i = 0; i < head; ++i) out[i] = S(U(a[i]) * f);
+    for (std::size_t i = head; i < n; ++i) out[i] = S(U(a[i]) * f);
+  }
+
+  // The wrapped sum of Term(a[i], b[i]) over i < n.
+  template <class Term>
+  static int Accumulate(const int* a, const int* b, std::size_t n) {
+    unsigned part[kBlock] = {};
+    std::size_t i = 0;
+    for (; i + kBlock <= n; i += kBlock) {
+      for (std::size_t j = 0; j < kBlock; ++j)
+        part[j] += Term::F(a[i + j], b[i + j]);
+    }
+    unsigned s = 0;
+    for (; i < n; ++i) s += Term::F(a[i], b[i]);
+    for (std::size_t j = 0; j < kBlock; ++j) s += part[j];
+    return S(s);
+  }
+  static int Dot(const int* a, const int* b, std::size_t n) {
+    return Accumulate<ProductTerm>(a, b, n);
+  }
+  static int Sum(const int* a, std::size_t n) {
+    return Accumulate<FirstTerm>(a, a, n);
+  }
+  static int SumSq(const int* a, std::size_t n) {
+    return Accumulate<ProductTerm>(a, a, n);
+  }
+
+  // REQUIRES: n >= 1. Every partial result starts from element 0, which is
+  // part of the answer anyway.
+  template <class Sel>
+  static int Extreme(const int* a, std::size_t n) {
+    int part[kBlock];
+    for (std::size_t j = 0; j < kBlock; ++j) part[j] = Sel::Map(a[0]);
+    std::size_t i = 0;
+    for (; i + kBlock <= n; i += kBlock) {
+      for (std::size_t j = 0; j < kBlock; ++j)
+        part[j] = Sel::Pick(part[j], Sel::Map(a[i + j]));
+    }
+    int best = part[0];
+    for (std::size_t j = 1; j < kBlock; ++j) best = Sel::Pick(best, part[j]);
+    for (; i < n; ++i) best = Sel::Pick(best, Sel::Map(a[i]));
+    return best;
+  }
+
+  template <class Sel>  // Same or Magnitude
+  static std::size_t Find(const int* a, std::size_t n, int value) {
+    std::size_t i = 0;
+    for (; i + kBlock <= n; i += kBlock) {
+      unsigned hit = 0;
+      for (std::size_t j = 0; j < kBlock; ++j)
+        hit |= static_cast<unsigned>(Sel::Map(a[i + j]) == value);
+      if (hit != 0) break;
+    }
+    for (; i < n; ++i) {
+      if (Sel::Map(a[i]) == value) return i;
+    }
+    return n;
+  }
+
+  // Four rows of the matrix per pass, so each pass reads and writes the
+  // output once for four rows.
+  static void VecMat(int* out, const int* v, const int* a, std::ptrdiff_t cols,
+                     std::size_t k, std::size_t n) {
+    std::memset(out, 0, n * sizeof(int));
+    std::size_t i = 0;
+    for (; i + 4 <= k; i += 4) {
+      const int* r0 = a + static_cast<std::ptrdiff_t>(i) * cols;
+      const int* r1 = r0 + cols;
+      const int* r2 = r1 + cols;
+      const int* r3 = r2 + cols;
+      const unsigned f0 = U(v[i]), f1 = U(v[i + 1]), f2 = U(v[i + 2]),
+                     f3 = U(v[i + 3]);
+      for (std::size_t j = 0; j < n; ++j) {
+        out[j] = S(U(out[j]) + f0 * U(r0[j]) + f1 * U(r1[j]) + f2 * U(r2[j]) +
+                   f3 * U(r3[j]));
+      }
+    }
+    for (; i < k; ++i) {
+      const int* r = a + static_cast<std::ptrdiff_t>(i) * cols;
+      const unsigned f = U(v[i]);
+      for (std::size_t j = 0; j < n; ++j) out[j] = S(U(out[j]) + f * U(r[j]));
+    }
+  }
+
+  // out[j] = v . row j, four rows at a time sharing the reads of v.
+  static void VecMatT(int* out, const int* v, const int* a,
+                      std::ptrdiff_t cols, std::size_t k, std::size_t n) {
+    std::size_t j = 0;
+    for (; j + 4 <= n; j += 4) {
+      const int* r0 = a + static_cast<std::ptrdiff_t>(j) * cols;
+      const int* r1 = r0 + cols;
+      const int* r2 = r1 + cols;
+      const int* r3 = r2 + cols;
+      unsigned t0 = 0, t1 = 0, t2 = 0, t3 = 0;
+      for (std::size_t i = 0; i < k; ++i) {
+        const unsigned x = U(v[i]);
+        t0 += x * U(r0[i]);
+        t1 += x * U(r1[i]);
+        t2 += x * U(r2[i]);
+        t3 += x * U(r3[i]);
+      }
+      out[j] = S(t0);
+      out[j + 1] = S(t1);
+      out[j + 2] = S(t2);
+      out[j + 3] = S(t3);
+    }
+    for (; j < n; ++j) out[j] = Dot(v, a + static_cast<std::ptrdiff_t>(j) * cols, k);
+  }
+};
+
+// The table of one unit's loops.
+template <std::size_t kLanes>
+constexpr Kernels MakeKernels(const char* name) {
+  using L = Loops<kLanes>;
+  return {name,
+          L::template Binary<AddOp>,
+          L::template Binary<SubOp>,
+          L::template Binary<MulOp>,
+          L::Scale,
+          L::Dot,
+          L::Sum,
+          L::SumSq,
+          L::template Extreme<MaxSel>,
+          L::template Extreme<MinSel>,
+          L::template Extreme<MaxAbsSel>,
+          L::template Find<Same>,
+          L::template Find<Magnitude>,
+          L::VecMat,
+          L::VecMatT};
+}
+
+}  // namespace
+}  // namespace qmdata::detail
+
+#endif  // QMDATA_SRC_MATHLA_KERNELS_LOOPS_H_

@@ -1,0 +1,70 @@
+// The zlib-stream codec through libdeflate, which writes and reads the same
+// streams several times faster than zlib.
+
+#include <libdeflate.h>
+
+#include <climits>
+#include <cstddef>
+
+#include "rtarchive/codec.h"
+#include "rtarchive/thread_loan.h"
+
+namespace qmdata::detail {
+
+namespace {
+
+constexpr int kLevel = 6;
+
+using CompressorLoan =
+    ThreadLoan<libdeflate_compressor, libdeflate_free_compressor>;
+using DecompressorLoan =
+    ThreadLoan<libdeflate_decompressor, libdeflate_free_decompressor>;
+
+libdeflate_compressor* NewCompressor() {
+  libdeflate_compressor* c = CompressorLoan::Borrow();
+  return c != nullptr ? c : libdeflate_alloc_compressor(kLevel);
+}
+
+libdeflate_decompressor* NewDecompressor() {
+  libdeflate_decompressor* d = DecompressorLoan::Borrow();
+  return d != nullptr ? d : libdeflate_alloc_decompressor();
+}
+
+}  // namespace
+
+ZlibCodec::~ZlibCodec() {
+  CompressorLoan::GiveBack(static_cast<libdeflate_compressor*>(m_compressor));
+  DecompressorLoan::GiveBack(
+      static_cast<libdeflate_decompressor*>(m_decompressor));
+}
+
+const char* ZlibCodec::Name() { return "libdeflate"; }
+
+unsigned long ZlibCodec::Bound(unsigned long in_len) {
+  if (m_compressor == nullptr) m_compressor = NewCompressor();
+  auto* c = static_cast<libdeflate_compressor*>(m_compressor);
+  if (c == nullptr || in_len > ULONG_MAX / 2) return 0;
+  return libdeflate_zlib_compress_bound(c, in_len);
+}
+
+unsigned long ZlibCodec::CompressTo(const void* in, unsigned long in_len,
+                                    void* out, unsigned long capacity) {
+  return libdeflate_zlib_compress(
+      static_cast<libdeflate_compressor*>(m_compressor), in, in_len, out,
+      capacity);
+}
+
+bool ZlibCodec::DecompressTo(const void* in, unsigned long in_len, void* out,
+                             unsigned long raw_len) {
+  if (m_decompressor == nullptr) m_decompressor = NewDecompressor();
+  auto* d = static_cast<libdeflate_decompressor*>(m_decompressor);
+  if (d == nullptr) return false;
+  // Without an actual-output pointer libdeflate insists on exactly raw_len
+  // bytes; the stream must also end exactly at in_len.
+  std::size_t used = 0;
+  return libdeflate_zlib_decompress_ex(d, in, in_len, out, raw_len, &used,
+                                       nullptr) == LIBDEFLATE_SUCCESS &&
+         used == in_len;
+}
+
+}  // namespace qmdata::detail
