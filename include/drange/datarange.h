@@ -22,9 +22,12 @@ class QmRTArchive;
 
 class QMDATA_EXPORT QmDataRange {
  public:
+  // Converting on purpose: an int is a range from that start, length 1.
+  // cppcheck-suppress noExplicitConstructor
   QmDataRange(int start = 0, int length = 1);
   QmDataRange(const QmDataRange& other) = default;
   QmDataRange& operator=(const QmDataRange& other) = default;
+  ~QmDataRange() = default;
 
   bool operator==(const QmDataRange& other) const;
   bool operator!=(const QmDataRange& other) const;

@@ -13,6 +13,8 @@
 
 #include "qmdata/export.h"
 
+// Macros, not constants: #if must be able to test them.
+// NOLINTBEGIN(cppcoreguidelines-macro-usage)
 #define QMDATA_VERSION_MAJOR 1
 #define QMDATA_VERSION_MINOR 0
 #define QMDATA_VERSION_PATCH 0
@@ -21,6 +23,7 @@
 #define QMDATA_VERSION                                         \
   (QMDATA_VERSION_MAJOR * 10000 + QMDATA_VERSION_MINOR * 100 + \
    QMDATA_VERSION_PATCH)
+// NOLINTEND(cppcoreguidelines-macro-usage)
 
 // "major.minor.patch" of the library itself; a static string.
 QMDATA_EXPORT const char* QmDataVersion();

@@ -71,6 +71,7 @@ class QMDATA_EXPORT QmRTArchive {
   static QmRTArchive Loading(std::istream& is) { return QmRTArchive(is); }
   QmRTArchive(const QmRTArchive&) = delete;
   QmRTArchive& operator=(const QmRTArchive&) = delete;
+  ~QmRTArchive() = default;
 
   // Non-zero while storing, zero while loading.
   int m_storing;

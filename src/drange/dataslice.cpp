@@ -25,6 +25,7 @@ QmDataSlice::QmDataSlice(const QmDataSlice& other, int flag)
 QmDataSlice::~QmDataSlice() = default;
 
 QmDataSlice& QmDataSlice::operator=(const QmDataSlice& other) {
+  if (this == &other) return *this;
   m_vars = other.m_vars;  // a no-op for self-assignment
   m_range = other.m_range;
   return *this;
@@ -120,7 +121,7 @@ QmRTArchive& operator<<(QmRTArchive& archive, const QmDataSlice& slice) {
   try {
     archive << QmDataSlice::GetVersion();
     // Serialize only reads the list when the archive stores.
-    const_cast<QmMathLA::vector<int>&>(slice.vars()).Serialize(archive);
+    const_cast<QmMathLA::vector<int>&>(slice.vars()).Serialize(archive);  // NOLINT(cppcoreguidelines-pro-type-const-cast)
     archive << slice.range();
   } catch (...) {
     throw -1;

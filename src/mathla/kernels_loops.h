@@ -25,7 +25,10 @@
 #include "mathla/kernels.h"
 
 namespace qmdata::detail {
-namespace {
+// Internal linkage on purpose: each instruction-set unit that includes this
+// header gets its own copy, compiled with its own flags, so the linker can
+// never substitute one level's loops for another's.
+namespace {  // NOLINT(cert-dcl59-cpp)
 
 inline unsigned U(int v) { return static_cast<unsigned>(v); }
 inline int S(unsigned v) { return static_cast<int>(v); }

@@ -33,11 +33,11 @@ constexpr std::uint64_t kBytesPerElem = 4;
 constexpr int kCountLimit = 0x40000000;
 // Claims of up to this many bytes get their block at once: a fixed amount,
 // whatever the stream can vouch for.
-constexpr std::uint64_t kSmallClaim = 16 * 1024;
+constexpr std::uint64_t kSmallClaim = std::uint64_t{16} * 1024;
 // A claim the stream cannot vouch for is read in pieces that double from the
 // first size up to the last, so memory grows with the bytes that arrive.
-constexpr std::size_t kFirstPiece = 16 * 1024;
-constexpr std::size_t kLargestPiece = 64 * 1024 * 1024;
+constexpr std::size_t kFirstPiece = std::size_t{16} * 1024;
+constexpr std::size_t kLargestPiece = std::size_t{64} * 1024 * 1024;
 // A compressed record with a compressed length of 0 loads as count zeros;
 // such a record is 48 bytes whatever its count, so its count is capped at
 // 4 Mi elements (16 MiB of zeros).

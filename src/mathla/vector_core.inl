@@ -136,7 +136,8 @@ void vector<T>::popinstance() {
 template <typename T>
 vector<T> vector<T>::fresh(int count, const T* src) {
   vector result;
-  result.commoninit(count, const_cast<T*>(src), 0);
+  // Copied from, never written: adopt is 0.
+  result.commoninit(count, const_cast<T*>(src), 0);  // NOLINT(cppcoreguidelines-pro-type-const-cast)
   return result;
 }
 
@@ -184,13 +185,15 @@ vector<T>::vector(const rowcol<T>& view) {
 template <typename T>
 vector<T>::vector(int count, const T* src, int adopt) {
   nullinit();
-  commoninit(count, const_cast<T*>(src), adopt);
+  // An adopted array is written through this vector although the parameter
+  // points to const: the constructor's contract.
+  commoninit(count, const_cast<T*>(src), adopt);  // NOLINT(cppcoreguidelines-pro-type-const-cast)
 }
 
 template <typename T>
 vector<T>::vector(const vector& src, vector& mask) {
   nullinit();
-  int n;
+  int n = 0;
   {
     const vector share(src);  // the length, read under the source's lock
     n = share.m_n;

@@ -14,6 +14,9 @@ struct CZLibCompression::Blocks {
   std::vector<void*> handed_out;  // malloc'd, freed by the destructor
   qmdata::detail::ZlibCodec codec;
 
+  Blocks() = default;
+  Blocks(const Blocks&) = delete;
+  Blocks& operator=(const Blocks&) = delete;
   ~Blocks() {
     for (void* p : handed_out) std::free(p);
   }
