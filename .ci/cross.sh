@@ -26,12 +26,14 @@
 # that script they are built and checked but not run, with a notice.
 #
 # Environment: QMDATA_CROSS_DIR (build root, default build/ci-cross), JOBS
-# (default 2). Every step that can hang runs under a timeout and every step
+# (default 2), RUN32 (default ../shared/run32/run32.sh from the repository
+# root). Every step that can hang runs under a timeout and every step
 # prints its wall time.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
-RUN32=$ROOT/../shared/run32/run32.sh
+# run32.sh: CI clones the repository with shared/ beside it.
+RUN32=${RUN32:-$ROOT/../shared/run32/run32.sh}
 OUT=${QMDATA_CROSS_DIR:-$ROOT/build/ci-cross}
 JOBS=${JOBS:-2}
 TARGETS=("$@")
@@ -139,7 +141,7 @@ install_wine() {  # $1: i686 or x86_64
 }
 
 install_win() {  # $1: i686 or x86-64
-  need_packages cmake ninja-build googletest "g++-mingw-w64-$1-posix" \
+  need_packages cmake ninja-build pkg-config googletest "g++-mingw-w64-$1-posix" \
     libz-mingw-w64-dev
 }
 

@@ -22,9 +22,9 @@
 // underflow or xsputn/xsgetn throws): the archive does not catch it, so the
 // caller receives that exception itself, unchanged and by its own type, also
 // across the DLL boundary; QmArchiveError is only for failures the archive
-// detects. Bytes the buffer took before it threw stay written, Offset() does
-// not count the interrupted operation, and the stream's state flags are left
-// as they were. The records (Serialize and the archive operators built on
+// detects. Bytes the buffer took before it threw stay written, Offset()
+// counts only the transfers completed before it (a string's length, but not
+// its interrupted bytes), and the stream's state flags are left as they were. The records (Serialize and the archive operators built on
 // it) turn it, like every other failure, into their int -1; the quality
 // tag's store operator has no handler and passes it through.
 
