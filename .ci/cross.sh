@@ -235,8 +235,13 @@ consumer_win() {  # $1: i686 or x86_64
   local flags
   flags=$(PKG_CONFIG_PATH="$stage/lib/pkgconfig" PKG_CONFIG_SYSROOT_DIR= pkg-config --cflags --libs qmdata)
   echo "  pkg-config: $flags"
+  # x86-64 links everything else statically, and qmdata through its import
+  # library, which -static alone would not look for.
+  local pre=() post=()
+  [ "$1" = i686 ] || { pre=(-Wl,-Bdynamic); post=(-Wl,-Bstatic); }
   # shellcheck disable=SC2086
-  "$cxx" -std=c++20 -O1 "$ROOT/tests/consumer/main.cc" -o "$work/app/consumer-pc.exe" $flags $own
+  "$cxx" -std=c++20 -O1 "$ROOT/tests/consumer/main.cc" -o "$work/app/consumer-pc.exe" \
+    $own "${pre[@]}" $flags "${post[@]}"
   check_modules "$1" "$work"/app/consumer*.exe
 }
 
