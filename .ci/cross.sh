@@ -343,7 +343,7 @@ for t in "${TARGETS[@]}"; do
           continue
         fi
         step "$t: install wine" install_wine "$arch"
-        step "$t: tests+consumer under 32-bit wine$(can_run_i386 || echo ' (run32 vm)')" suite_win32
+        step "$t: tests under wine32$(can_run_i386 || echo ' (vm)')" suite_win32
         [ ! -s "$OUT/passed-x86_64" ] || step "$t: compare with win64" compare_win
         continue
       fi
@@ -351,7 +351,7 @@ for t in "${TARGETS[@]}"; do
       wine_env "$arch"
       step "$t: start wine" start_wine
       step "$t: ctest under wine" test_win "$arch"
-      step "$t: tests+consumer under wine" suite_win "$arch" "$WINE"
+      step "$t: tests+consumer, one wine" suite_win "$arch" "$WINE"
       step "$t: stop wine" stop_wine
       ;;
     *)
