@@ -17,8 +17,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
+# A static runtime: the modules import only KERNEL32.dll and msvcrt.dll.
 # -static in the shared linker flags too: Threads::Threads appends -lpthread
 # after any -Wl,-Bstatic, which would make the DLL import libwinpthread-1.dll.
+# mingw-i686.cmake replaces these: its DWARF-2 unwinding needs a shared libgcc.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
 set(ZLIB_USE_STATIC_LIBS ON)

@@ -1,7 +1,9 @@
 # Windows (x86_64) cross build with MinGW-w64 on Debian: the -posix compilers
 # (the default -win32 thread model of GCC 12 has no std::thread), a static
 # libgcc/libstdc++/winpthread/zlib so that the DLL and the test programs
-# import only KERNEL32.dll and msvcrt.dll, and Wine to run the tests.
+# import only KERNEL32.dll and msvcrt.dll (x86-64 unwinds through the
+# system's SEH tables, so each module may keep its own libgcc), and Wine to
+# run the tests.
 #
 #   cmake -S . -B build/mingw-x86_64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
 #         -DQMDATA_COMPRESSION=zlib -DQMDATA_BUNDLED_GTEST=ON

@@ -19,6 +19,16 @@
 // counted from where the archive started.
 //
 // Thread safety: an archive, like its stream, is used by one thread at a time.
+//
+// A stream buffer that throws (a caller's own std::streambuf whose overflow,
+// underflow or xsputn/xsgetn throws): the archive does not catch it, so the
+// caller receives that exception itself, unchanged and by its own type, also
+// across the DLL boundary; QmArchiveError is only for failures the archive
+// detects. Bytes the buffer took before it threw stay written, Offset()
+// counts only the transfers completed before it (a string's length, but not
+// its interrupted bytes), and the stream's state flags are left as they were. The records (Serialize and the archive operators built on
+// it) turn it, like every other failure, into their int -1; the quality
+// tag's store operator has no handler and passes it through.
 
 #ifndef QMDATA_RTARCHIVE_ARCHIVE_H_
 #define QMDATA_RTARCHIVE_ARCHIVE_H_
