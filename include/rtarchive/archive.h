@@ -25,10 +25,12 @@
 // caller receives that exception itself, unchanged and by its own type, also
 // across the DLL boundary; QmArchiveError is only for failures the archive
 // detects. Bytes the buffer took before it threw stay written, Offset()
-// counts only the transfers completed before it (a string's length, but not
-// its interrupted bytes), and the stream's state flags are left as they were. The records (Serialize and the archive operators built on
-// it) turn it, like every other failure, into their int -1; the quality
-// tag's store operator has no handler and passes it through.
+// counts only the transfers completed before it (a string of up to 60 bytes
+// goes out with its length as one transfer; a longer one's length is a
+// transfer of its own), and the stream's state flags are left as they were.
+// The records (Serialize and the archive operators built on it) turn it,
+// like every other failure, into their int -1; the quality tag's store
+// operator has no handler and passes it through.
 
 #ifndef QMDATA_RTARCHIVE_ARCHIVE_H_
 #define QMDATA_RTARCHIVE_ARCHIVE_H_
