@@ -27,11 +27,10 @@
 
 #include "alloc_tracker.h"
 #include "stream_injection.h"
-#include "vector_fields.h"
+#include "vector_support.h"
 
 namespace {
 
-using Vec = QmMathLA::vector<int>;
 using Ints = std::vector<int>;
 
 // Test failures reported so far; their messages stay allocated, so the leak
@@ -80,12 +79,6 @@ long Inject(const char* what, const std::function<void(long)>& body) {
   return points;
 }
 
-Ints Elems(const Vec& v) {
-  Ints out;
-  for (int i = 0; i < v.elems(); ++i) out.push_back(v[i]);
-  return out;
-}
-
 const int kRaw[] = {7, -3, 11, 0, 2147483647};
 const Ints kRawInts(std::begin(kRaw), std::end(kRaw));
 
@@ -105,16 +98,16 @@ struct SharedPair {
     }
     EXPECT_EQ(SharedCount(a), 2);
     EXPECT_EQ(*f.lock, 0);
-    EXPECT_EQ(Elems(b), kRawInts);
+    EXPECT_EQ(Elements(b), kRawInts);
   }
   // After a successful load into a: a has a block of its own, b the old one.
   void ExpectReplaced(const Ints& loaded) const {
-    EXPECT_EQ(Elems(a), loaded);
+    EXPECT_EQ(Elements(a), loaded);
     EXPECT_EQ(SharedCount(a), loaded.empty() ? 0 : 1);
     EXPECT_NE(FieldsOf(a).data, f.data);
     EXPECT_EQ(FieldsOf(b).data, f.data);
     EXPECT_EQ(SharedCount(b), 1);
-    EXPECT_EQ(Elems(b), kRawInts);
+    EXPECT_EQ(Elements(b), kRawInts);
   }
 };
 
@@ -175,7 +168,7 @@ TEST(AllocationInjection, VectorConstructorsAndOperators) {
     Ints expected;
     {
       SharedPair p;
-      expected = Elems(op.make(p.a, p.b));
+      expected = Elements(op.make(p.a, p.b));
     }
     const long points = Inject(op.name, [&](long k) {
       SharedPair p;
@@ -189,7 +182,7 @@ TEST(AllocationInjection, VectorConstructorsAndOperators) {
       } else {
         ASSERT_EQ(o, kCompleted);
         // Elements of an uninitialised block are not compared.
-        if (&op != &kVectorOps[1]) EXPECT_EQ(Elems(*r), expected);
+        if (&op != &kVectorOps[1]) EXPECT_EQ(Elements(*r), expected);
         EXPECT_EQ(r->elems(), static_cast<int>(expected.size()));
         if (op.allocates) {
           EXPECT_EQ(SharedCount(*r), 1);
@@ -298,7 +291,7 @@ TEST(AllocationInjection, SliceAndRangeLoadAndStore) {
     const Outcome o = Attempt(k, &fired, [&] { ar >> target; });
     if (fired) {
       EXPECT_EQ(o, kMinusOne);
-      EXPECT_EQ(Elems(target.vars()), kRawInts);
+      EXPECT_EQ(Elements(target.vars()), kRawInts);
       EXPECT_EQ(FieldsOf(target.vars()).data, FieldsOf(peer.vars()).data);
       EXPECT_EQ(SharedCount(peer.vars()), 2);
       EXPECT_EQ(target.range(), QmDataRange(1, 2));
@@ -306,7 +299,7 @@ TEST(AllocationInjection, SliceAndRangeLoadAndStore) {
       ASSERT_EQ(o, kCompleted);
       EXPECT_TRUE(target == stored);
       EXPECT_EQ(SharedCount(peer.vars()), 1);
-      EXPECT_EQ(Elems(peer.vars()), kRawInts);
+      EXPECT_EQ(Elements(peer.vars()), kRawInts);
     }
   });
   // Storing, the range record and the quality tag allocate nothing.

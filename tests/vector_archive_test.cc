@@ -19,21 +19,9 @@
 
 #include "alloc_tracker.h"
 #include "record_support.h"
-#include "vector_fields.h"
+#include "vector_support.h"
 
 namespace {
-
-using Vec = QmMathLA::vector<int>;
-
-std::vector<int> Elems(const Vec& v) {
-  std::vector<int> out;
-  for (int i = 0; i < v.elems(); ++i) out.push_back(v[i]);
-  return out;
-}
-
-Vec Make(const std::vector<int>& e) {
-  return Vec(static_cast<int>(e.size()), e.data(), 0);
-}
 
 std::string Store(Vec& v, bool compressed) {
   std::ostringstream os;
@@ -173,7 +161,7 @@ TEST(VectorArchive, EverySourceLoadsBothForms) {
       for (Source src : kSources) {
         Vec back = Make({7});
         ASSERT_EQ(LoadFrom(src, back, bytes, compressed), 0) << n;
-        EXPECT_TRUE(Elems(back) == e) << n << " " << compressed;
+        EXPECT_TRUE(Elements(back) == e) << n << " " << compressed;
       }
     }
   }
@@ -198,9 +186,9 @@ TEST(VectorArchive, FailedLoadLeavesVectorUnchanged) {
             EXPECT_EQ(FieldsOf(v).data, old_block) << cut;
             EXPECT_EQ(SharedCount(v), 2);
           } else {
-            EXPECT_TRUE(Elems(v) == e) << cut;  // only the end tag is short
+            EXPECT_TRUE(Elements(v) == e) << cut;  // only the end tag is short
           }
-          EXPECT_TRUE(Elems(sharer) == (std::vector<int>{5, 6}));
+          EXPECT_TRUE(Elements(sharer) == (std::vector<int>{5, 6}));
         }
       }
     }
@@ -233,7 +221,7 @@ TEST(VectorArchive, LyingCountThroughPipeStaysSmall) {
     EXPECT_EQ(LoadFrom(Source::kPipe, v, compressed ? zip : plain, compressed),
               -1);
     EXPECT_LT(alloc_tracker::peak_bytes.load() - before, 16u << 20);
-    EXPECT_TRUE(Elems(v) == std::vector<int>{3});
+    EXPECT_TRUE(Elements(v) == std::vector<int>{3});
   }
 }
 
@@ -248,14 +236,14 @@ TEST(VectorArchive, RoundTripsBothForms) {
         back.setIndex(1);
         ASSERT_EQ(Load(back, bytes, compressed), 0) << n << " " << which;
         EXPECT_EQ(back.elems(), n);
-        EXPECT_TRUE(Elems(back) == e) << n << " " << which << " " << compressed;
+        EXPECT_TRUE(Elements(back) == e) << n << " " << which << " " << compressed;
         EXPECT_EQ(back.getIndex(), 0);
         if (compressed && n == (1 << 20) && which == 0) {
           // Small values compress well.
           EXPECT_LT(bytes.size(), static_cast<std::size_t>(n) * 2);
         }
       }
-      EXPECT_TRUE(Elems(v) == e);  // storing never changes the vector
+      EXPECT_TRUE(Elements(v) == e);  // storing never changes the vector
     }
   }
 }
@@ -278,7 +266,7 @@ TEST(VectorArchive, PlainRecordBytes) {
 
   Vec loaded;
   EXPECT_EQ(Load(loaded, ReadFixture("vector_plain.bin"), false), 0);
-  EXPECT_TRUE(Elems(loaded) == (std::vector<int>{1, -2, 0x01020304}));
+  EXPECT_TRUE(Elements(loaded) == (std::vector<int>{1, -2, 0x01020304}));
 }
 
 TEST(VectorArchive, CompressedRecordFraming) {
@@ -318,7 +306,7 @@ TEST(VectorArchive, CompressedRecordFraming) {
   // A record written by another zlib writer loads on every backend.
   Vec fixed;
   EXPECT_EQ(Load(fixed, ReadFixture("vector_zip.bin"), true), 0);
-  EXPECT_TRUE(Elems(fixed) == (std::vector<int>{1, -2, 0x01020304}));
+  EXPECT_TRUE(Elements(fixed) == (std::vector<int>{1, -2, 0x01020304}));
 }
 
 TEST(VectorArchive, RejectsWrongTags) {
@@ -331,7 +319,7 @@ TEST(VectorArchive, RejectsWrongTags) {
       r.Tag("<EndVector>");
       Vec v = Make({4, 5});
       EXPECT_EQ(Load(v, r.Bytes(), compressed), -1) << start;
-      EXPECT_TRUE(Elems(v) == (std::vector<int>{4, 5}));
+      EXPECT_TRUE(Elements(v) == (std::vector<int>{4, 5}));
     }
     for (const char* end : {"<endVector>", "<EndVector", "<StartVector>"}) {
       Record r;
@@ -346,7 +334,7 @@ TEST(VectorArchive, RejectsWrongTags) {
       Vec v;
       EXPECT_EQ(Load(v, r.Bytes(), compressed), -1) << end;
       // A wrong end tag comes after the elements, which the vector keeps.
-      EXPECT_TRUE(Elems(v) == std::vector<int>{9});
+      EXPECT_TRUE(Elements(v) == std::vector<int>{9});
     }
     // A tag longer than the reader's limit.
     Record r;
@@ -375,7 +363,7 @@ TEST(VectorArchive, VersionAndCount) {
         EXPECT_EQ(v.elems(), 3);
       } else {
         EXPECT_EQ(thrown, 0) << version;
-        EXPECT_TRUE(Elems(v) == std::vector<int>{42});
+        EXPECT_TRUE(Elements(v) == std::vector<int>{42});
       }
     }
     // Counts of 0 and below load as empty; no element is read, but the
@@ -404,7 +392,7 @@ TEST(VectorArchive, LoadGivesFreshBlock) {
     Vec v = Make({1, 2});
     Vec sharer = v;
     EXPECT_EQ(Load(v, bytes, compressed), 0);
-    EXPECT_TRUE(Elems(sharer) == (std::vector<int>{1, 2}));
+    EXPECT_TRUE(Elements(sharer) == (std::vector<int>{1, 2}));
     v[0] = 99;  // the new block is not shared with anyone
     EXPECT_EQ(sharer[0], 1);
     EXPECT_EQ(source[0], 10);
@@ -422,14 +410,14 @@ TEST(VectorArchive, TruncatedRecordsFail) {
       // The compressed loader puts its block in place only when complete,
       // just before the end tag (4 + 11 bytes).
       if (compressed) {
-        EXPECT_TRUE(Elems(v) ==
+        EXPECT_TRUE(Elements(v) ==
                     (cut < bytes.size() - 15 ? std::vector<int>{5} : e))
             << cut;
       }
     }
     Vec v;
     EXPECT_EQ(Load(v, bytes, compressed), 0);
-    EXPECT_TRUE(Elems(v) == e);
+    EXPECT_TRUE(Elements(v) == e);
   }
 }
 
@@ -445,7 +433,7 @@ TEST(VectorArchive, FailingStreamThrowsMinusOne) {
       EXPECT_TRUE(os.bad());
       EXPECT_EQ(buf.m_written, room);
     }
-    EXPECT_TRUE(Elems(v) == Pattern(0, 100));
+    EXPECT_TRUE(Elements(v) == Pattern(0, 100));
   }
 }
 
@@ -483,11 +471,11 @@ TEST(VectorArchive, CompressedLoaderFaults) {
   EXPECT_EQ(Load(v, record(3, 12, 2000, std::string(2000, 'x')), true), -1);
   // A compressed length beyond the end of the stream.
   EXPECT_EQ(Load(v, record(3, 12, 1000, block3), true), -1);
-  EXPECT_TRUE(Elems(v) == (std::vector<int>{8, 9}));
+  EXPECT_TRUE(Elements(v) == (std::vector<int>{8, 9}));
 
   // A compressed length of 0 loads as count zeros.
   EXPECT_EQ(Load(v, record(5, 20, 0, ""), true), 0);
-  EXPECT_TRUE(Elems(v) == std::vector<int>(5, 0));
+  EXPECT_TRUE(Elements(v) == std::vector<int>(5, 0));
   // ... up to a sane count.
   EXPECT_EQ(Load(v, record(4 << 20, 16u << 20, 0, ""), true), 0);
   EXPECT_EQ(v.elems(), 4 << 20);
@@ -504,7 +492,7 @@ TEST(VectorArchive, PlainLoaderRefusesCountBeyondStream) {
       Record().Tag("<StartVector>").Int(1).Int(1 << 28).Int(7).Bytes();
   Vec v = Make({3});
   EXPECT_EQ(Load(v, bytes, false), -1);
-  EXPECT_TRUE(Elems(v) == std::vector<int>{3});
+  EXPECT_TRUE(Elements(v) == std::vector<int>{3});
   const std::string too_many =
       Record().Tag("<StartVector>").Int(1).Int(0x40000000).Bytes();
   EXPECT_EQ(Load(v, too_many, false), -1);
@@ -524,8 +512,8 @@ TEST(VectorArchive, DirectionComesFromArchive) {
   Vec a, b;
   a.ZipIn(in);  // loads, despite the name
   b.UnzipOut(in);
-  EXPECT_TRUE(Elems(a) == (std::vector<int>{1, 2, 3}));
-  EXPECT_TRUE(Elems(b) == (std::vector<int>{1, 2, 3}));
+  EXPECT_TRUE(Elements(a) == (std::vector<int>{1, 2, 3}));
+  EXPECT_TRUE(Elements(b) == (std::vector<int>{1, 2, 3}));
 }
 
 }  // namespace
