@@ -437,10 +437,11 @@ TEST(VectorArchive, FailingStreamThrowsMinusOne) {
   }
 }
 
-TEST(VectorArchive, CompressedLoaderFaults) {
-  const std::string block3 = Compress({1, 2, 3});
-  auto record = [](int count, unsigned long raw, unsigned long packed,
-                   const std::string& block) {
+// Compressed records with one kind of damage each, loaded into {8, 9}.
+class CompressedLoad : public testing::Test {
+ protected:
+  static std::string Rec(int count, unsigned long raw, unsigned long packed,
+                         const std::string& block) {
     return Record()
         .Tag("<StartVector>")
         .Int(1)
@@ -450,40 +451,65 @@ TEST(VectorArchive, CompressedLoaderFaults) {
         .Raw(block)
         .Tag("<EndVector>")
         .Bytes();
-  };
+  }
+  // The load fails with -1 and leaves the vector as it was.
+  void Refused(const std::string& bytes) {
+    EXPECT_EQ(Load(v, bytes, true), -1);
+    EXPECT_EQ(Elements(v), (std::vector<int>{8, 9}));
+  }
+  const std::string block3 = Compress({1, 2, 3});
   Vec v = Make({8, 9});
-  // Raw length not four times the count.
-  EXPECT_EQ(Load(v, record(3, 16, block3.size(), block3), true), -1);
-  EXPECT_EQ(Load(v, record(3, 8, block3.size(), block3), true), -1);
-  // Decompressed output shorter than the count needs.
-  EXPECT_EQ(Load(v, record(4, 16, block3.size(), block3), true), -1);
-  // Output longer than the count needs.
-  EXPECT_EQ(Load(v, record(2, 8, block3.size(), block3), true), -1);
-  // A damaged stream.
+};
+
+TEST_F(CompressedLoad, RawLengthNotFourTimesCount) {
+  Refused(Rec(3, 16, block3.size(), block3));
+  Refused(Rec(3, 8, block3.size(), block3));
+}
+
+TEST_F(CompressedLoad, OutputShorterThanCount) {
+  Refused(Rec(4, 16, block3.size(), block3));
+}
+
+TEST_F(CompressedLoad, OutputLongerThanCount) {
+  Refused(Rec(2, 8, block3.size(), block3));
+}
+
+TEST_F(CompressedLoad, DamagedStream) {
   std::string bad = block3;
   bad[bad.size() / 2] ^= 0x55;
   bad.back() ^= 0x01;
-  EXPECT_EQ(Load(v, record(3, 12, bad.size(), bad), true), -1);
-  // A huge claimed count behind a small block fails before allocating.
-  EXPECT_EQ(Load(v, record(1 << 29, 1u << 31, block3.size(), block3), true),
-            -1);
-  // A compressed length no zlib writer produces for the raw length.
-  EXPECT_EQ(Load(v, record(3, 12, 2000, std::string(2000, 'x')), true), -1);
-  // A compressed length beyond the end of the stream.
-  EXPECT_EQ(Load(v, record(3, 12, 1000, block3), true), -1);
-  EXPECT_TRUE(Elements(v) == (std::vector<int>{8, 9}));
+  Refused(Rec(3, 12, bad.size(), bad));
+}
 
-  // A compressed length of 0 loads as count zeros.
-  EXPECT_EQ(Load(v, record(5, 20, 0, ""), true), 0);
-  EXPECT_TRUE(Elements(v) == std::vector<int>(5, 0));
-  // ... up to a sane count.
-  EXPECT_EQ(Load(v, record(4 << 20, 16u << 20, 0, ""), true), 0);
+TEST_F(CompressedLoad, HugeCountFailsBeforeAllocating) {
+  Refused(Rec(1 << 29, 1u << 31, block3.size(), block3));
+}
+
+TEST_F(CompressedLoad, LengthNoWriterProducesForTheRawLength) {
+  Refused(Rec(3, 12, 2000, std::string(2000, 'x')));
+}
+
+TEST_F(CompressedLoad, LengthBeyondEndOfStream) {
+  Refused(Rec(3, 12, 1000, block3));
+}
+
+// (It reads three ints, then finds no end tag.)
+TEST_F(CompressedLoad, PlainLoaderRefusesCompressedRecord) {
+  EXPECT_EQ(Load(v, Rec(3, 12, block3.size(), block3), false), -1);
+}
+
+// A compressed length of 0 loads as count zeros, up to a sane count.
+TEST_F(CompressedLoad, ZeroLengthLoadsZeros) {
+  EXPECT_EQ(Load(v, Rec(5, 20, 0, ""), true), 0);
+  EXPECT_EQ(Elements(v), std::vector<int>(5, 0));
+}
+
+TEST_F(CompressedLoad, ZeroLengthCountHasALimit) {
+  EXPECT_EQ(Load(v, Rec(4 << 20, 16u << 20, 0, ""), true), 0);
   EXPECT_EQ(v.elems(), 4 << 20);
   EXPECT_EQ(v[12345], 0);
-  EXPECT_EQ(Load(v, record((4 << 20) + 1, (16u << 20) + 4, 0, ""), true), -1);
+  EXPECT_EQ(Load(v, Rec((4 << 20) + 1, (16u << 20) + 4, 0, ""), true), -1);
   EXPECT_EQ(v.elems(), 4 << 20);
-  // The form the record was written in must be used to load it.
-  EXPECT_EQ(Load(v, record(3, 12, block3.size(), block3), false), -1);
 }
 
 TEST(VectorArchive, PlainLoaderRefusesCountBeyondStream) {
