@@ -26,12 +26,12 @@
 #include "rtarchive/compression.h"
 
 #include "alloc_tracker.h"
+#include "record_support.h"
 #include "stream_injection.h"
 #include "vector_support.h"
 
 namespace {
 
-using Ints = std::vector<int>;
 
 // Test failures reported so far; their messages stay allocated, so the leak
 // check only counts when nothing else failed meanwhile.
@@ -80,7 +80,7 @@ long Inject(const char* what, const std::function<void(long)>& body) {
 }
 
 const int kRaw[] = {7, -3, 11, 0, 2147483647};
-const Ints kRawInts(std::begin(kRaw), std::end(kRaw));
+const std::vector<int> kRawInts(std::begin(kRaw), std::end(kRaw));
 
 // A block of five elements held by two sharers, a and b.
 struct SharedPair {
@@ -101,7 +101,7 @@ struct SharedPair {
     EXPECT_EQ(Elements(b), kRawInts);
   }
   // After a successful load into a: a has a block of its own, b the old one.
-  void ExpectReplaced(const Ints& loaded) const {
+  void ExpectReplaced(const std::vector<int>& loaded) const {
     EXPECT_EQ(Elements(a), loaded);
     EXPECT_EQ(SharedCount(a), loaded.empty() ? 0 : 1);
     EXPECT_NE(FieldsOf(a).data, f.data);
@@ -165,7 +165,7 @@ const VectorOp kVectorOps[] = {
 TEST(AllocationInjection, VectorConstructorsAndOperators) {
   SKIP_UNLESS_ALLOCATIONS_TRACKED();
   for (const VectorOp& op : kVectorOps) {
-    Ints expected;
+    std::vector<int> expected;
     {
       SharedPair p;
       expected = Elements(op.make(p.a, p.b));
@@ -243,7 +243,7 @@ TEST(AllocationInjection, VectorStoreLeavesVectorAndWritesAPrefix) {
 TEST(AllocationInjection, VectorLoadFailsWithoutTouchingTheVector) {
   SKIP_UNLESS_ALLOCATIONS_TRACKED();
   const int stored[] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
-  const Ints storedInts(std::begin(stored), std::end(stored));
+  const std::vector<int> storedInts(std::begin(stored), std::end(stored));
   for (Form form : {kPlain, kCompressed}) {
     Vec source(9, stored, 0);
     const std::string record = Store(source, form);
@@ -273,13 +273,7 @@ TEST(AllocationInjection, SliceAndRangeLoadAndStore) {
   SKIP_UNLESS_ALLOCATIONS_TRACKED();
   const int vars[] = {2, 7, 11};
   QmDataSlice stored(Vec(3, vars, 0), 5, 10);
-  std::string record;
-  {
-    std::ostringstream os;
-    QmRTArchive ar(os);
-    ar << stored;
-    record = os.str();
-  }
+  const std::string record = Stored(stored);
   // Loading into a slice whose list shares a block with another slice.
   Inject("QmDataSlice load", [&](long k) {
     QmDataSlice target(Vec(5, kRaw, 0), 1, 2);

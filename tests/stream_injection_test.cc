@@ -24,11 +24,11 @@
 #include "rtarchive/archive.h"
 
 #include "alloc_tracker.h"
+#include "record_support.h"
 #include "vector_support.h"
 
 namespace {
 
-using Ints = std::vector<int>;
 
 enum Outcome { kCompleted, kMinusOne, kArchiveError, kOther };
 
@@ -56,9 +56,9 @@ int Reported() {
 }
 
 const int kOld[] = {-1, -2, -3};
-const Ints kOldInts(std::begin(kOld), std::end(kOld));
+const std::vector<int> kOldInts(std::begin(kOld), std::end(kOld));
 const int kNew[] = {10, 20, 30, 40, 50, 60, 70};
-const Ints kNewInts(std::begin(kNew), std::end(kNew));
+const std::vector<int> kNewInts(std::begin(kNew), std::end(kNew));
 
 // A block held by two sharers: a is loaded into, b must keep the old block.
 struct SharedPair {
@@ -177,13 +177,7 @@ TEST(StreamInjection, VectorRecords) {
 
 TEST(StreamInjection, RangeAndQualityTag) {
   QmDataRange stored(5, 10);
-  std::string full;
-  {
-    std::ostringstream os;
-    QmRTArchive ar(os);
-    ar << stored;
-    full = os.str();
-  }
+  const std::string full = Stored(stored);
   StoreEveryPrefix(full, kMinusOne, [&](QmRTArchive& ar) { ar << stored; });
   EXPECT_EQ(stored, QmDataRange(5, 10));
   // Version, start, length: a failure on the length keeps the start.
@@ -209,13 +203,7 @@ TEST(StreamInjection, RangeAndQualityTag) {
 
 TEST(StreamInjection, SliceRecord) {
   QmDataSlice stored(Vec(7, kNew, 0), 5, 10);
-  std::string full;
-  {
-    std::ostringstream os;
-    QmRTArchive ar(os);
-    ar << stored;
-    full = os.str();
-  }
+  const std::string full = Stored(stored);
   StoreEveryPrefix(full, kMinusOne, [&](QmRTArchive& ar) { ar << stored; });
   EXPECT_EQ(Elements(stored.vars()), kNewInts);
   EXPECT_EQ(SharedCount(stored.vars()), 1);

@@ -100,27 +100,8 @@ class LimitedBuf : public std::streambuf {
   std::size_t m_room;
 };
 
-// A stream that cannot be sized or sought, like a pipe: its get area holds
-// at most 4096 bytes at a time.
-class PipeBuf : public std::streambuf {
- public:
-  explicit PipeBuf(std::string data) : m_data(std::move(data)) {}
-
- protected:
-  int_type underflow() override {
-    if (m_read >= m_data.size()) return traits_type::eof();
-    const std::size_t n = std::min(sizeof m_in, m_data.size() - m_read);
-    m_data.copy(m_in, n, m_read);
-    m_read += n;
-    setg(m_in, m_in, m_in + n);
-    return traits_type::to_int_type(m_in[0]);
-  }
-
- private:
-  std::string m_data;
-  std::size_t m_read = 0;
-  char m_in[4096];
-};
+// A pipe's get area holds at most 4096 bytes at a time.
+using PipeBuf = ChunkedSource<4096>;
 
 enum class Source { kString, kPipe, kConverting };
 
