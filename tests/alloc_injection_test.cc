@@ -33,15 +33,6 @@
 namespace {
 
 
-// Test failures reported so far; their messages stay allocated, so the leak
-// check only counts when nothing else failed meanwhile.
-int Reported() {
-  return testing::UnitTest::GetInstance()
-      ->current_test_info()
-      ->result()
-      ->total_part_count();
-}
-
 enum Outcome { kCompleted, kBadAlloc, kMinusOne, kOther };
 
 // Runs f with the k-th allocation failing; says whether it failed.

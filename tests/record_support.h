@@ -82,6 +82,15 @@ class ChunkedSource : public std::streambuf {
   char m_in[N];
 };
 
+// Test failures reported so far; their messages stay allocated, so the leak
+// check only counts when nothing else failed meanwhile.
+inline int Reported() {
+  return testing::UnitTest::GetInstance()
+      ->current_test_info()
+      ->result()
+      ->total_part_count();
+}
+
 // The int that f throws; 0 when it returns normally and 1 when it throws
 // anything other than an int.
 template <typename F>

@@ -46,15 +46,6 @@ Outcome Catch(F&& f) {
   return kCompleted;
 }
 
-// Test failures reported so far; their messages stay allocated, so the leak
-// check only counts when nothing else failed meanwhile.
-int Reported() {
-  return testing::UnitTest::GetInstance()
-      ->current_test_info()
-      ->result()
-      ->total_part_count();
-}
-
 const int kOld[] = {-1, -2, -3};
 const std::vector<int> kOldInts(std::begin(kOld), std::end(kOld));
 const int kNew[] = {10, 20, 30, 40, 50, 60, 70};

@@ -108,14 +108,23 @@ Vec MakeRoot() {
 // enough to stay within a few seconds under ThreadSanitizer.
 int Iterations(int threads) { return 96000 / threads; }
 
-class VectorStress : public ::testing::TestWithParam<int> {};
+class VectorStress : public ::testing::TestWithParam<int> {
+ protected:
+  // root: a watched block, shared by one sharer per thread.
+  void ShareRoot() {
+    root = MakeRoot();
+    rf = FieldsOf(root);
+    Watch(rf.data, rf.refs, rf.lock);
+    sharers.assign(threads, root);
+  }
+  const int threads = GetParam();
+  Vec root;
+  VectorFields rf{};
+  std::vector<Vec> sharers;
+};
 
 TEST_P(VectorStress, ChurnLeavesCountExact) {
-  const int threads = GetParam();
-  Vec root = MakeRoot();
-  const VectorFields rf = FieldsOf(root);
-  Watch(rf.data, rf.refs, rf.lock);
-  std::vector<Vec> sharers(threads, root);
+  ShareRoot();
   ASSERT_EQ(*rf.refs, 1 + threads);
 
   std::atomic<long> bad_reads{0};
@@ -144,11 +153,7 @@ TEST_P(VectorStress, ChurnLeavesCountExact) {
 }
 
 TEST_P(VectorStress, UnhookMidRunFlipsSignOnceAndKeepsArray) {
-  const int threads = GetParam();
-  Vec root = MakeRoot();
-  const VectorFields rf = FieldsOf(root);
-  Watch(rf.data, rf.refs, rf.lock);
-  std::vector<Vec> sharers(threads, root);
+  ShareRoot();
 
   std::atomic<long> bad_reads{0};
   std::atomic<int> unhooked{0};
@@ -190,13 +195,12 @@ TEST_P(VectorStress, UnhookMidRunFlipsSignOnceAndKeepsArray) {
 }
 
 TEST_P(VectorStress, LastOfConcurrentSharersFreesOnce) {
-  const int threads = GetParam();
-  auto root = std::make_unique<Vec>(MakeRoot());
-  const VectorFields rf = FieldsOf(*root);
-  Watch(rf.data, rf.refs, rf.lock);
-  std::vector<std::unique_ptr<Vec>> sharers;
+  auto original = std::make_unique<Vec>(MakeRoot());
+  const VectorFields ff = FieldsOf(*original);
+  Watch(ff.data, ff.refs, ff.lock);
+  std::vector<std::unique_ptr<Vec>> owners;
   for (int t = 0; t < threads; ++t) {
-    sharers.push_back(std::make_unique<Vec>(*root));
+    owners.push_back(std::make_unique<Vec>(*original));
   }
 
   std::atomic<long> bad_reads{0};
@@ -205,17 +209,17 @@ TEST_P(VectorStress, LastOfConcurrentSharersFreesOnce) {
   std::vector<std::thread> pool;
   for (int t = 0; t < threads; ++t) {
     pool.emplace_back([&, t] {
-      Vec& own = *sharers[t];
-      Vec keep(own);  // a second share, taken while the root is alive
+      Vec& own = *owners[t];
+      Vec keep(own);  // a second share, taken while the original is alive
       started.fetch_add(1);
       Churn(own, own, Iterations(threads) / 2, &bad_reads, &gate);
-      sharers[t].reset();
+      owners[t].reset();
       Churn(keep, keep, Iterations(threads) / 2, &bad_reads);
     });
   }
-  // Drop the root once every worker holds its own second share.
+  // Drop the original once every worker holds its own second share.
   while (started.load() < threads) std::this_thread::yield();
-  root.reset();
+  original.reset();
   for (auto& th : pool) th.join();
 
   EXPECT_EQ(bad_reads.load(), 0);
