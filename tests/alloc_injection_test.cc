@@ -32,7 +32,6 @@
 
 namespace {
 
-
 enum Outcome { kCompleted, kBadAlloc, kMinusOne, kOther };
 
 // Runs f with the k-th allocation failing; says whether it failed.

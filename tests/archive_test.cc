@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 #include <streambuf>
 #include <string>
 #include <vector>
-#include <cstring>
 
 #include <gtest/gtest.h>
 
@@ -57,6 +57,7 @@ class ChunkedBuf : public ChunkedSource<5> {
     overflow(traits_type::eof());
     return 0;
   }
+
  private:
   char m_out[5];
 };

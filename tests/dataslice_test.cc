@@ -18,7 +18,6 @@
 
 namespace {
 
-
 // The plain vector record of the given elements.
 std::string VectorRecord(std::initializer_list<int> elems) {
   std::string out = Str("<StartVector>") +

@@ -4,11 +4,11 @@
 #ifndef QMDATA_TESTS_RECORD_SUPPORT_H_
 #define QMDATA_TESTS_RECORD_SUPPORT_H_
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <fstream>
 #include <initializer_list>
-#include <algorithm>
-#include <cstddef>
 #include <iterator>
 #include <sstream>
 #include <streambuf>

@@ -29,7 +29,6 @@
 
 namespace {
 
-
 enum Outcome { kCompleted, kMinusOne, kArchiveError, kOther };
 
 template <typename F>

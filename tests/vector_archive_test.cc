@@ -217,7 +217,8 @@ TEST(VectorArchive, RoundTripsBothForms) {
         back.setIndex(1);
         ASSERT_EQ(Load(back, bytes, compressed), 0) << n << " " << which;
         EXPECT_EQ(back.elems(), n);
-        EXPECT_TRUE(Elements(back) == e) << n << " " << which << " " << compressed;
+        EXPECT_TRUE(Elements(back) == e)
+            << n << " " << which << " " << compressed;
         EXPECT_EQ(back.getIndex(), 0);
         if (compressed && n == (1 << 20) && which == 0) {
           // Small values compress well.

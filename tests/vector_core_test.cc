@@ -20,11 +20,11 @@ using Ints = std::vector<int>;
 
 // Allocation checks hold only where the library's allocations reach the
 // replaced operators (not across a Windows DLL boundary).
-#define EXPECT_TRACKED_EQ(a, b)  \
-  do {                           \
-    if (kAllocationsTracked) {   \
-      EXPECT_EQ(a, b);           \
-    }                            \
+#define EXPECT_TRACKED_EQ(a, b) \
+  do {                          \
+    if (kAllocationsTracked) {  \
+      EXPECT_EQ(a, b);          \
+    }                           \
   } while (0)
 
 TEST(VectorStorage, EmptyVectorIsAllZeroAndAllocatesNothing) {
