@@ -42,8 +42,8 @@ step() {
     ) </dev/null >/dev/null 2>&1 &
     dog=$!
     set +m
-    # An interrupted script stops the step's group too, then exits as the
-    # caller's own traps would.
+    # An interrupted script stops the step's group too, then exits (through
+    # its EXIT trap, if any); the caller's INT and TERM traps come back after.
     traps=$(trap -p INT TERM)
     trap 'kill -TERM -- -'"$pid"' 2>/dev/null; exit 130' INT
     trap 'kill -TERM -- -'"$pid"' 2>/dev/null; exit 143' TERM
