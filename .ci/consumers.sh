@@ -11,7 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 src=$PWD
 work=${1:-$src/build/consumers}
-# shellcheck source=lib.sh
+# shellcheck source=.ci/lib.sh
 . .ci/lib.sh
 need_packages cmake ninja-build g++ pkg-config zlib1g-dev libdeflate-dev git
 rm -rf "$work"
