@@ -11,7 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 src=$PWD
 work=${1:-$src/build/consumers}
-# shellcheck source=lib.sh
+# shellcheck source=.ci/lib.sh
 . .ci/lib.sh
 need_packages cmake ninja-build g++ pkg-config zlib1g-dev libdeflate-dev git
 rm -rf "$work"
@@ -38,13 +38,14 @@ installed() {  # NAME BACKEND CMAKE-ARGS...: build, install and consume
   grep -q "compression backend: $backend" "$dir-consumer.out"
 }
 
-rc=0
-step "shared install" installed shared libdeflate -DBUILD_SHARED_LIBS=ON || rc=1
-step "static install, libdeflate" installed static-libdeflate libdeflate -DBUILD_SHARED_LIBS=OFF || rc=1
-step "static install, zlib" installed static-zlib zlib -DBUILD_SHARED_LIBS=OFF || rc=1
+STEP_KEEP_GOING=1
+step "shared install" installed shared libdeflate -DBUILD_SHARED_LIBS=ON
+step "static install, libdeflate" installed static-libdeflate libdeflate -DBUILD_SHARED_LIBS=OFF
+step "static install, zlib" installed static-zlib zlib -DBUILD_SHARED_LIBS=OFF
 step "add_subdirectory (static)" tests/consumer/run.sh --subdirectory "$src" \
-  "$work/subdirectory" -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=OFF || rc=1
+  "$work/subdirectory" -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=OFF
 step "FetchContent (shared)" tests/consumer/run.sh --fetchcontent "$src" \
-  "$work/fetchcontent" -DCMAKE_BUILD_TYPE=Release || rc=1
+  "$work/fetchcontent" -DCMAKE_BUILD_TYPE=Release
+rc=$((STEP_FAILURES > 0))
 print_step_times consumers "$rc"
 exit "$rc"

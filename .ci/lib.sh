@@ -1,24 +1,69 @@
-# Shared by the CI scripts (source it): timed steps with a closing table of
-# wall times, and installing missing Debian packages.
+# shellcheck shell=bash
+# Shared by the CI, cross-build, fuzzing and developer scripts (source it):
+# timed and bounded steps with a closing table of wall times, and one
+# installer of missing Debian packages.
 
-# step NAME COMMAND...: runs one step in a subshell with errexit of its own,
-# prints and records its wall time, and returns its exit status.
+# step [-t SECONDS] NAME COMMAND...: runs COMMAND (a program or a function of
+# the calling script) in a subshell with errexit of its own and in a process
+# group of its own, so that the time limit (-t, default STEP_LIMIT or 3600 s)
+# stops it with everything it started: TERM at the limit, KILL 30 s later.
+# Prints and records its wall time and returns its exit status. A COMMAND
+# given as a path that is missing or not executable fails the step. The step
+# reads no terminal input (stdin is /dev/null).
+# Call it as a plain command: inside `||`, `&&`, `if` or `!` bash switches
+# errexit off for everything the step runs. A script that goes on after a
+# failed step sets STEP_KEEP_GOING=1: step then returns 0 and counts the
+# failure in STEP_FAILURES.
 SUMMARY=()
+STEP_FAILURES=0
 step() {
-  local name=$1
+  local limit=${STEP_LIMIT:-3600}
+  if [ "$1" = -t ]; then
+    limit=$2
+    shift 2
+  fi
+  local name=$1 t0=$SECONDS rc=0 pid dog traps
   shift
-  local t0=$SECONDS rc=0
   echo "::: ${name}"
-  set +e
-  (
-    set -e
-    "$@"
-  )
-  rc=$?
-  set -e
-  local dt=$((SECONDS - t0))
-  SUMMARY+=("$(printf '%-34s %4ds  %s' "$name" "$dt" "$([ $rc -eq 0 ] && echo ok || echo "FAILED ($rc)")")")
+  if [[ $1 == */* && ! -x $1 ]]; then
+    echo "::: ${name}: $1 is missing or not executable" >&2
+    rc=126
+  else
+    set -m
+    (
+      set -e
+      "$@"
+    ) </dev/null &
+    pid=$!
+    (
+      sleep "$limit"
+      kill -TERM -- "-$pid"
+      sleep 30
+      kill -KILL -- "-$pid"
+    ) </dev/null >/dev/null 2>&1 &
+    dog=$!
+    set +m
+    # An interrupted script stops the step's group too, then exits (through
+    # its EXIT trap, if any); the caller's INT and TERM traps come back after.
+    traps=$(trap -p INT TERM)
+    trap 'kill -TERM -- -'"$pid"' 2>/dev/null; exit 130' INT
+    trap 'kill -TERM -- -'"$pid"' 2>/dev/null; exit 143' TERM
+    wait "$pid" || rc=$?
+    trap - INT TERM
+    eval "$traps"
+    kill -TERM -- "-$dog" 2>/dev/null || true
+  fi
+  local dt=$((SECONDS - t0)) status=ok
+  if [ $rc -ne 0 ]; then
+    status="FAILED ($rc)"
+    [ $dt -lt "$limit" ] || status="TIMED OUT after ${limit}s"
+  fi
+  SUMMARY+=("$(printf '%-34s %4ds  %s' "$name" "$dt" "$status")")
   echo "::: ${name}: ${dt}s, exit ${rc}"
+  if [ $rc -ne 0 ] && [ "${STEP_KEEP_GOING:-0}" = 1 ]; then
+    STEP_FAILURES=$((STEP_FAILURES + 1))
+    return 0
+  fi
   return $rc
 }
 
@@ -30,21 +75,27 @@ print_step_times() {
   printf '  %-34s %4ds, exit %s\n' total "$SECONDS" "$2"
 }
 
-# need_packages PKG...: installs, as root, the packages not installed yet
-# (apt-get update once per script run, or again after APT_UPDATED=0).
+# need_packages PKG...: installs the packages not installed yet, as root or
+# through sudo (apt-get update once per script run, or again after
+# APT_UPDATED=0).
 APT_UPDATED=0
 need_packages() {
-  local missing=() p
+  local missing=() p sudo=()
   for p in "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
       missing+=("$p")
   done
   ((${#missing[@]})) || return 0
-  echo "installing: ${missing[*]}"
+  echo "installing: ${missing[*]}" >&2
+  if [ "$(id -u)" -ne 0 ]; then
+    command -v sudo >/dev/null ||
+      { echo "installing needs root or sudo: ${missing[*]}" >&2; return 1; }
+    sudo=(sudo)
+  fi
   if [ "$APT_UPDATED" -eq 0 ]; then
-    timeout 600 apt-get update -qq
+    "${sudo[@]}" timeout 600 apt-get update -qq
     APT_UPDATED=1
   fi
-  DEBIAN_FRONTEND=noninteractive timeout 1200 apt-get install -y -qq \
-    --no-install-recommends "${missing[@]}" >/dev/null
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive timeout 1200 apt-get install \
+    -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }

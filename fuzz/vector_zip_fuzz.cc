@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "vector_load.h"
+#include "records.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {

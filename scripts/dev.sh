@@ -9,19 +9,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-need_packages() {
-  local missing=()
-  for p in "$@"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-  done
-  if ((${#missing[@]})); then
-    echo "installing: ${missing[*]}" >&2
-    local sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-  fi
-}
+# shellcheck source=.ci/lib.sh
+source .ci/lib.sh
 
 # build TARGET...: configures and builds the default preset in build/default.
 # The build's output goes to build/default-build.log; a terminal sees one line

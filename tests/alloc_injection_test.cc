@@ -26,22 +26,11 @@
 #include "rtarchive/compression.h"
 
 #include "alloc_tracker.h"
+#include "record_support.h"
 #include "stream_injection.h"
-#include "vector_fields.h"
+#include "vector_support.h"
 
 namespace {
-
-using Vec = QmMathLA::vector<int>;
-using Ints = std::vector<int>;
-
-// Test failures reported so far; their messages stay allocated, so the leak
-// check only counts when nothing else failed meanwhile.
-int Reported() {
-  return testing::UnitTest::GetInstance()
-      ->current_test_info()
-      ->result()
-      ->total_part_count();
-}
 
 enum Outcome { kCompleted, kBadAlloc, kMinusOne, kOther };
 
@@ -80,14 +69,8 @@ long Inject(const char* what, const std::function<void(long)>& body) {
   return points;
 }
 
-Ints Elems(const Vec& v) {
-  Ints out;
-  for (int i = 0; i < v.elems(); ++i) out.push_back(v[i]);
-  return out;
-}
-
 const int kRaw[] = {7, -3, 11, 0, 2147483647};
-const Ints kRawInts(std::begin(kRaw), std::end(kRaw));
+const std::vector<int> kRawInts(std::begin(kRaw), std::end(kRaw));
 
 // A block of five elements held by two sharers, a and b.
 struct SharedPair {
@@ -105,16 +88,16 @@ struct SharedPair {
     }
     EXPECT_EQ(SharedCount(a), 2);
     EXPECT_EQ(*f.lock, 0);
-    EXPECT_EQ(Elems(b), kRawInts);
+    EXPECT_EQ(Elements(b), kRawInts);
   }
   // After a successful load into a: a has a block of its own, b the old one.
-  void ExpectReplaced(const Ints& loaded) const {
-    EXPECT_EQ(Elems(a), loaded);
+  void ExpectReplaced(const std::vector<int>& loaded) const {
+    EXPECT_EQ(Elements(a), loaded);
     EXPECT_EQ(SharedCount(a), loaded.empty() ? 0 : 1);
     EXPECT_NE(FieldsOf(a).data, f.data);
     EXPECT_EQ(FieldsOf(b).data, f.data);
     EXPECT_EQ(SharedCount(b), 1);
-    EXPECT_EQ(Elems(b), kRawInts);
+    EXPECT_EQ(Elements(b), kRawInts);
   }
 };
 
@@ -172,10 +155,10 @@ const VectorOp kVectorOps[] = {
 TEST(AllocationInjection, VectorConstructorsAndOperators) {
   SKIP_UNLESS_ALLOCATIONS_TRACKED();
   for (const VectorOp& op : kVectorOps) {
-    Ints expected;
+    std::vector<int> expected;
     {
       SharedPair p;
-      expected = Elems(op.make(p.a, p.b));
+      expected = Elements(op.make(p.a, p.b));
     }
     const long points = Inject(op.name, [&](long k) {
       SharedPair p;
@@ -189,7 +172,7 @@ TEST(AllocationInjection, VectorConstructorsAndOperators) {
       } else {
         ASSERT_EQ(o, kCompleted);
         // Elements of an uninitialised block are not compared.
-        if (&op != &kVectorOps[1]) EXPECT_EQ(Elems(*r), expected);
+        if (&op != &kVectorOps[1]) EXPECT_EQ(Elements(*r), expected);
         EXPECT_EQ(r->elems(), static_cast<int>(expected.size()));
         if (op.allocates) {
           EXPECT_EQ(SharedCount(*r), 1);
@@ -250,7 +233,7 @@ TEST(AllocationInjection, VectorStoreLeavesVectorAndWritesAPrefix) {
 TEST(AllocationInjection, VectorLoadFailsWithoutTouchingTheVector) {
   SKIP_UNLESS_ALLOCATIONS_TRACKED();
   const int stored[] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
-  const Ints storedInts(std::begin(stored), std::end(stored));
+  const std::vector<int> storedInts(std::begin(stored), std::end(stored));
   for (Form form : {kPlain, kCompressed}) {
     Vec source(9, stored, 0);
     const std::string record = Store(source, form);
@@ -280,13 +263,7 @@ TEST(AllocationInjection, SliceAndRangeLoadAndStore) {
   SKIP_UNLESS_ALLOCATIONS_TRACKED();
   const int vars[] = {2, 7, 11};
   QmDataSlice stored(Vec(3, vars, 0), 5, 10);
-  std::string record;
-  {
-    std::ostringstream os;
-    QmRTArchive ar(os);
-    ar << stored;
-    record = os.str();
-  }
+  const std::string record = Stored(stored);
   // Loading into a slice whose list shares a block with another slice.
   Inject("QmDataSlice load", [&](long k) {
     QmDataSlice target(Vec(5, kRaw, 0), 1, 2);
@@ -298,7 +275,7 @@ TEST(AllocationInjection, SliceAndRangeLoadAndStore) {
     const Outcome o = Attempt(k, &fired, [&] { ar >> target; });
     if (fired) {
       EXPECT_EQ(o, kMinusOne);
-      EXPECT_EQ(Elems(target.vars()), kRawInts);
+      EXPECT_EQ(Elements(target.vars()), kRawInts);
       EXPECT_EQ(FieldsOf(target.vars()).data, FieldsOf(peer.vars()).data);
       EXPECT_EQ(SharedCount(peer.vars()), 2);
       EXPECT_EQ(target.range(), QmDataRange(1, 2));
@@ -306,7 +283,7 @@ TEST(AllocationInjection, SliceAndRangeLoadAndStore) {
       ASSERT_EQ(o, kCompleted);
       EXPECT_TRUE(target == stored);
       EXPECT_EQ(SharedCount(peer.vars()), 1);
-      EXPECT_EQ(Elems(peer.vars()), kRawInts);
+      EXPECT_EQ(Elements(peer.vars()), kRawInts);
     }
   });
   // Storing, the range record and the quality tag allocate nothing.

@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 #include <streambuf>
 #include <string>
 #include <vector>
-#include <cstring>
 
 #include <gtest/gtest.h>
 
@@ -42,11 +42,7 @@ class LimitedBuf : public std::streambuf {
 };
 
 // Put and get areas of 5 bytes, so that ints straddle their ends.
-class ChunkedBuf : public std::streambuf {
- public:
-  std::string m_data;
-  std::size_t m_read = 0;
-
+class ChunkedBuf : public ChunkedSource<5> {
  protected:
   int_type overflow(int_type c) override {
     m_data.append(pbase(), pptr());
@@ -61,18 +57,9 @@ class ChunkedBuf : public std::streambuf {
     overflow(traits_type::eof());
     return 0;
   }
-  int_type underflow() override {
-    if (m_read >= m_data.size()) return traits_type::eof();
-    const std::size_t n = std::min(sizeof m_in, m_data.size() - m_read);
-    m_data.copy(m_in, n, m_read);
-    m_read += n;
-    setg(m_in, m_in, m_in + n);
-    return traits_type::to_int_type(m_in[0]);
-  }
 
  private:
   char m_out[5];
-  char m_in[5];
 };
 
 TEST(ArchivePrimitives, IntsStraddleBufferAreas) {

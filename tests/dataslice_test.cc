@@ -14,20 +14,15 @@
 #include "rtarchive/archive.h"
 
 #include "record_support.h"
+#include "vector_support.h"
 
 namespace {
-
-using IntVector = QmMathLA::vector<int>;
 
 // The plain vector record of the given elements.
 std::string VectorRecord(std::initializer_list<int> elems) {
   std::string out = Str("<StartVector>") +
                     Ints({1, static_cast<int>(elems.size())}) + Ints(elems);
   return out + Str("<EndVector>");
-}
-
-IntVector Vec(std::initializer_list<int> elems) {
-  return IntVector(static_cast<int>(elems.size()), elems.begin(), 0);
 }
 
 std::string Printed(QmDataSlice& slice, int width) {
@@ -58,7 +53,7 @@ TEST(DataSlice, DefaultIsAllVariablesOverOneSample) {
 }
 
 TEST(DataSlice, ConstructorDeepCopiesListAndNormalisesRange) {
-  IntVector source = Vec({3});
+  Vec source = Make({3});
   QmDataSlice s(source, -2, -7);
   EXPECT_EQ(s.range(), QmDataRange(0, 1));
   ASSERT_EQ(s.vars().elems(), 1);
@@ -66,13 +61,13 @@ TEST(DataSlice, ConstructorDeepCopiesListAndNormalisesRange) {
   source[0] = 99;  // the slice's list has a block of its own
   EXPECT_EQ(s.vars()[0], 3);
 
-  QmDataSlice empty(IntVector(), 0, 0);
+  QmDataSlice empty(Vec(), 0, 0);
   EXPECT_EQ(empty.vars().elems(), 0);
   EXPECT_EQ(empty.range(), QmDataRange(0, 0));
 }
 
 TEST(DataSlice, CopyFlagSharesOrDeepCopies) {
-  QmDataSlice original(Vec({1, 2, 3}), 5, 10);
+  QmDataSlice original(Make({1, 2, 3}), 5, 10);
   QmDataSlice shared(original);   // flag 0: one block
   QmDataSlice deep(original, 1);  // own block
   shared.vars()[1] = 20;
@@ -102,7 +97,7 @@ TEST(DataSlice, CopyNormalisesWhileAssignmentDoesNot) {
   QmDataSlice deep_copied(source, 1);
   EXPECT_EQ(deep_copied.range(), QmDataRange(0, 1));
 
-  QmDataSlice assigned(Vec({9}), 1, 1);
+  QmDataSlice assigned(Make({9}), 1, 1);
   assigned = source;
   EXPECT_EQ(assigned.range().start(), -5);
   EXPECT_EQ(assigned.range().length(), -3);
@@ -124,7 +119,7 @@ TEST(DataSlice, ClearEmptiesListAndNormalisesRange) {
   EXPECT_EQ(negative.vars().elems(), 0);
   EXPECT_EQ(negative.range(), QmDataRange(0, 1));
 
-  QmDataSlice s(Vec({1, 2}), 5, 10);
+  QmDataSlice s(Make({1, 2}), 5, 10);
   QmDataSlice sharer(s);
   s.Clear();
   EXPECT_EQ(s.vars().elems(), 0);
@@ -132,32 +127,32 @@ TEST(DataSlice, ClearEmptiesListAndNormalisesRange) {
   ASSERT_EQ(sharer.vars().elems(), 2);  // the other sharer keeps the block
   EXPECT_EQ(sharer.vars()[1], 2);
   s.Clear();
-  EXPECT_EQ(s, QmDataSlice(IntVector(), 5, 10));
+  EXPECT_EQ(s, QmDataSlice(Vec(), 5, 10));
 }
 
 TEST(DataSlice, EqualityNeedsSameListInOrderAndSameRange) {
-  QmDataSlice a(Vec({1, 2}), 5, 10), c(Vec({1, 2}), 5, 10);
-  QmDataSlice swapped(Vec({2, 1}), 5, 10), prefix(Vec({1}), 5, 10);
-  QmDataSlice other_range(Vec({1, 2}), 5, 11), all(IntVector(), 5, 10);
+  QmDataSlice a(Make({1, 2}), 5, 10), c(Make({1, 2}), 5, 10);
+  QmDataSlice swapped(Make({2, 1}), 5, 10), prefix(Make({1}), 5, 10);
+  QmDataSlice other_range(Make({1, 2}), 5, 11), all(Vec(), 5, 10);
   EXPECT_TRUE(a == c && !(a != c));
   EXPECT_TRUE(a != swapped && a != prefix && a != other_range);
   EXPECT_TRUE(a != all && all != a);
   // Order looks at the ranges only.
   EXPECT_FALSE(a < swapped || a > swapped);
   EXPECT_TRUE(a < other_range && other_range > a);
-  QmDataSlice later(Vec({0}), 6, 0);
+  QmDataSlice later(Make({0}), 6, 0);
   EXPECT_TRUE(all < later && !(later < all));
 }
 
 TEST(DataSlice, PrintLayouts) {
-  QmDataSlice s(Vec({2, 7, 11}), 5, 10);
+  QmDataSlice s(Make({2, 7, 11}), 5, 10);
   EXPECT_EQ(Printed(s, -1),
             "Start:\t     5\tLength:\t    10\tVars:\t  2\t  7\t 11\n");
   EXPECT_EQ(Printed(s, 4),
             "Start:\t   5\tLength:\t  10\tVars:\t   2\t   7\t  11\n");
   EXPECT_EQ(Printed(s, 0), "Start:\t5\tLength:\t10\tVars:\t2\t7\t11\n");
   EXPECT_EQ(Printed(s, -3), "Start:\t5\tLength:\t10\tVars:\t2\t7\t11\n");
-  QmDataSlice all(IntVector(), 5, 10);
+  QmDataSlice all(Vec(), 5, 10);
   EXPECT_EQ(Printed(all, -1),
             "Start:\t     5\tLength:\t    10\tVars:\t<all>\n");
   EXPECT_EQ(Printed(all, 2), "Start:\t 5\tLength:\t10\tVars:\t<all>\n");
@@ -176,7 +171,7 @@ TEST(DataSlice, PrintLayouts) {
 }
 
 TEST(DataSlice, StoresRecordBytes) {
-  QmDataSlice s(Vec({2, 7, 11}), 5, 10);
+  QmDataSlice s(Make({2, 7, 11}), 5, 10);
   const std::string expected = ReadFixture("slice_2_7_11.bin");
   ASSERT_EQ(expected, Ints({1}) + VectorRecord({2, 7, 11}) + Ints({1, 5, 10}));
   std::ostringstream os;
@@ -196,10 +191,10 @@ TEST(DataSlice, StoresRecordBytes) {
 TEST(DataSlice, LoadsFixtureIntoFreshList) {
   std::istringstream is(ReadFixture("slice_2_7_11.bin"));
   QmRTArchive in(is);
-  QmDataSlice s(Vec({4, 4, 4, 4}), 1, 2);
+  QmDataSlice s(Make({4, 4, 4, 4}), 1, 2);
   QmDataSlice sharer(s);
   in << s;  // << on a loading archive reads
-  EXPECT_EQ(s, QmDataSlice(Vec({2, 7, 11}), 5, 10));
+  EXPECT_EQ(s, QmDataSlice(Make({2, 7, 11}), 5, 10));
   ASSERT_EQ(sharer.vars().elems(), 4);  // the old block stays with the sharer
   EXPECT_EQ(sharer.vars()[0], 4);
   s.vars()[0] = 3;
@@ -211,10 +206,10 @@ TEST(DataSlice, VersionTwoRejectedBeforeAnythingElseIsRead) {
   std::istringstream is(Ints({2}) + VectorRecord({2, 7, 11}) +
                         Ints({1, 5, 10}));
   QmRTArchive in(is);
-  QmDataSlice s(Vec({8, 9}), 3, 4);
+  QmDataSlice s(Make({8, 9}), 3, 4);
   EXPECT_EQ(ThrownInt([&] { in >> s; }), -1);
   EXPECT_EQ(is.tellg(), 4);
-  EXPECT_EQ(s, QmDataSlice(Vec({8, 9}), 3, 4));
+  EXPECT_EQ(s, QmDataSlice(Make({8, 9}), 3, 4));
 
   for (int version : {0, -1}) {
     std::istringstream ok(Ints({version}) + VectorRecord({2}) +
@@ -222,7 +217,7 @@ TEST(DataSlice, VersionTwoRejectedBeforeAnythingElseIsRead) {
     QmRTArchive ok_in(ok);
     QmDataSlice t;
     EXPECT_EQ(ThrownInt([&] { ok_in >> t; }), 0) << version;
-    EXPECT_EQ(t, QmDataSlice(Vec({2}), 5, 10)) << version;
+    EXPECT_EQ(t, QmDataSlice(Make({2}), 5, 10)) << version;
   }
 }
 
@@ -232,17 +227,17 @@ TEST(DataSlice, FailureInsideRangeKeepsLoadedList) {
     std::istringstream is(Ints({1}) + VectorRecord({2, 7, 11}) +
                           Ints({2, 5, 10}));
     QmRTArchive in(is);
-    QmDataSlice s(Vec({8}), 3, 4);
+    QmDataSlice s(Make({8}), 3, 4);
     EXPECT_EQ(ThrownInt([&] { in >> s; }), -1);
-    EXPECT_EQ(s, QmDataSlice(Vec({2, 7, 11}), 3, 4));
+    EXPECT_EQ(s, QmDataSlice(Make({2, 7, 11}), 3, 4));
   }
   {
     // The range's length is missing: list and start are loaded.
     std::istringstream is(Ints({1}) + VectorRecord({6}) + Ints({1, 5}));
     QmRTArchive in(is);
-    QmDataSlice s(Vec({8}), 3, 4);
+    QmDataSlice s(Make({8}), 3, 4);
     EXPECT_EQ(ThrownInt([&] { in >> s; }), -1);
-    EXPECT_EQ(s, QmDataSlice(Vec({6}), 5, 4));
+    EXPECT_EQ(s, QmDataSlice(Make({6}), 5, 4));
   }
 }
 
@@ -255,7 +250,7 @@ TEST(DataSlice, BadListRecordThrowsMinusOne) {
   for (const std::string& list : bad_lists) {
     std::istringstream is(Ints({1}) + list + Ints({1, 5, 10}));
     QmRTArchive in(is);
-    QmDataSlice s(Vec({8}), 3, 4);
+    QmDataSlice s(Make({8}), 3, 4);
     EXPECT_EQ(ThrownInt([&] { in >> s; }), -1);
     EXPECT_EQ(s.range(), QmDataRange(3, 4));  // the range was not reached
   }

@@ -4,11 +4,16 @@
 #ifndef QMDATA_TESTS_RECORD_SUPPORT_H_
 #define QMDATA_TESTS_RECORD_SUPPORT_H_
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <fstream>
 #include <initializer_list>
 #include <iterator>
+#include <sstream>
+#include <streambuf>
 #include <string>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -43,6 +48,47 @@ inline std::string ReadFixture(const char* name) {
                   std::ios::binary);
   EXPECT_TRUE(f.good()) << name;
   return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+// The bytes a non-const value stores through the operators of the records.
+template <typename T>
+std::string Stored(T value) {
+  std::ostringstream os;
+  QmRTArchive out(os);
+  out << value;
+  return os.str();
+}
+
+// A stream buffer that hands out m_data through a get area of N bytes, like
+// a pipe: it cannot be sized or sought, and reads straddle its refills.
+template <std::size_t N>
+class ChunkedSource : public std::streambuf {
+ public:
+  explicit ChunkedSource(std::string data = {}) : m_data(std::move(data)) {}
+  std::string m_data;
+  std::size_t m_read = 0;
+
+ protected:
+  int_type underflow() override {
+    if (m_read >= m_data.size()) return traits_type::eof();
+    const std::size_t n = std::min(N, m_data.size() - m_read);
+    m_data.copy(m_in, n, m_read);
+    m_read += n;
+    setg(m_in, m_in, m_in + n);
+    return traits_type::to_int_type(m_in[0]);
+  }
+
+ private:
+  char m_in[N];
+};
+
+// Test failures reported so far; their messages stay allocated, so the leak
+// check only counts when nothing else failed meanwhile.
+inline int Reported() {
+  return testing::UnitTest::GetInstance()
+      ->current_test_info()
+      ->result()
+      ->total_part_count();
 }
 
 // The int that f throws; 0 when it returns normally and 1 when it throws

@@ -24,12 +24,10 @@
 #include "rtarchive/archive.h"
 
 #include "alloc_tracker.h"
-#include "vector_fields.h"
+#include "record_support.h"
+#include "vector_support.h"
 
 namespace {
-
-using Vec = QmMathLA::vector<int>;
-using Ints = std::vector<int>;
 
 enum Outcome { kCompleted, kMinusOne, kArchiveError, kOther };
 
@@ -47,25 +45,10 @@ Outcome Catch(F&& f) {
   return kCompleted;
 }
 
-// Test failures reported so far; their messages stay allocated, so the leak
-// check only counts when nothing else failed meanwhile.
-int Reported() {
-  return testing::UnitTest::GetInstance()
-      ->current_test_info()
-      ->result()
-      ->total_part_count();
-}
-
-Ints Elems(const Vec& v) {
-  Ints out;
-  for (int i = 0; i < v.elems(); ++i) out.push_back(v[i]);
-  return out;
-}
-
 const int kOld[] = {-1, -2, -3};
-const Ints kOldInts(std::begin(kOld), std::end(kOld));
+const std::vector<int> kOldInts(std::begin(kOld), std::end(kOld));
 const int kNew[] = {10, 20, 30, 40, 50, 60, 70};
-const Ints kNewInts(std::begin(kNew), std::end(kNew));
+const std::vector<int> kNewInts(std::begin(kNew), std::end(kNew));
 
 // A block held by two sharers: a is loaded into, b must keep the old block.
 struct SharedPair {
@@ -76,13 +59,13 @@ struct SharedPair {
   // loaded: the load put its block in place (else a must be untouched).
   void Expect(bool loaded) const {
     EXPECT_EQ(FieldsOf(b).data, f.data);
-    EXPECT_EQ(Elems(b), kOldInts);
+    EXPECT_EQ(Elements(b), kOldInts);
     if (!loaded) {
       EXPECT_EQ(FieldsOf(a).data, f.data) << "vector changed";
       EXPECT_EQ(SharedCount(a), 2);
       return;
     }
-    EXPECT_EQ(Elems(a), kNewInts);
+    EXPECT_EQ(Elements(a), kNewInts);
     EXPECT_EQ(SharedCount(a), 1);
     EXPECT_EQ(SharedCount(b), 1);
   }
@@ -161,7 +144,7 @@ TEST(StreamInjection, VectorRecords) {
                      [&](QmRTArchive& ar) { v.Serialize(ar, compressed); });
     EXPECT_EQ(FieldsOf(v).data, before.data);
     EXPECT_EQ(SharedCount(v), 1);
-    EXPECT_EQ(Elems(v), kNewInts);
+    EXPECT_EQ(Elements(v), kNewInts);
     // Every element is in once the end tag starts; until then the vector
     // is unchanged, afterwards it holds what was loaded.
     const std::size_t elements_in = full.size() - kEndTagBytes;
@@ -184,13 +167,7 @@ TEST(StreamInjection, VectorRecords) {
 
 TEST(StreamInjection, RangeAndQualityTag) {
   QmDataRange stored(5, 10);
-  std::string full;
-  {
-    std::ostringstream os;
-    QmRTArchive ar(os);
-    ar << stored;
-    full = os.str();
-  }
+  const std::string full = Stored(stored);
   StoreEveryPrefix(full, kMinusOne, [&](QmRTArchive& ar) { ar << stored; });
   EXPECT_EQ(stored, QmDataRange(5, 10));
   // Version, start, length: a failure on the length keeps the start.
@@ -216,15 +193,9 @@ TEST(StreamInjection, RangeAndQualityTag) {
 
 TEST(StreamInjection, SliceRecord) {
   QmDataSlice stored(Vec(7, kNew, 0), 5, 10);
-  std::string full;
-  {
-    std::ostringstream os;
-    QmRTArchive ar(os);
-    ar << stored;
-    full = os.str();
-  }
+  const std::string full = Stored(stored);
   StoreEveryPrefix(full, kMinusOne, [&](QmRTArchive& ar) { ar << stored; });
-  EXPECT_EQ(Elems(stored.vars()), kNewInts);
+  EXPECT_EQ(Elements(stored.vars()), kNewInts);
   EXPECT_EQ(SharedCount(stored.vars()), 1);
   // Version (4 bytes), the list's record, the range record (12 bytes): a
   // failure keeps what was loaded before it.
@@ -239,10 +210,10 @@ TEST(StreamInjection, SliceRecord) {
       EXPECT_EQ(FieldsOf(s.vars()).data, FieldsOf(peer.vars()).data);
       EXPECT_EQ(SharedCount(s.vars()), 2);
     } else {
-      EXPECT_EQ(Elems(s.vars()), kNewInts);
+      EXPECT_EQ(Elements(s.vars()), kNewInts);
       EXPECT_EQ(SharedCount(s.vars()), 1);
     }
-    EXPECT_EQ(Elems(peer.vars()), kOldInts);
+    EXPECT_EQ(Elements(peer.vars()), kOldInts);
     EXPECT_EQ(s.range().start(), k >= range_at + 8 ? 5 : 1);
     EXPECT_EQ(s.range().length(), k >= range_at + 12 ? 10 : 2);
   });

@@ -58,15 +58,6 @@ std::string Printed(const auto& value) {
   return os.str();
 }
 
-// The bytes a non-const value stores through the operators of the records.
-template <typename T>
-std::string Stored(T value) {
-  std::ostringstream os;
-  QmRTArchive out(os);
-  out << value;
-  return os.str();
-}
-
 QmDataSlice MakeSlice() {
   int vars[] = {2, 7, 11};
   return QmDataSlice(QmMathLA::vector<int>(3, vars, 0), 5, 10);

@@ -19,21 +19,9 @@
 
 #include "alloc_tracker.h"
 #include "record_support.h"
-#include "vector_fields.h"
+#include "vector_support.h"
 
 namespace {
-
-using Vec = QmMathLA::vector<int>;
-
-std::vector<int> Elems(const Vec& v) {
-  std::vector<int> out;
-  for (int i = 0; i < v.elems(); ++i) out.push_back(v[i]);
-  return out;
-}
-
-Vec Make(const std::vector<int>& e) {
-  return Vec(static_cast<int>(e.size()), e.data(), 0);
-}
 
 std::string Store(Vec& v, bool compressed) {
   std::ostringstream os;
@@ -112,27 +100,8 @@ class LimitedBuf : public std::streambuf {
   std::size_t m_room;
 };
 
-// A stream that cannot be sized or sought, like a pipe: its get area holds
-// at most 4096 bytes at a time.
-class PipeBuf : public std::streambuf {
- public:
-  explicit PipeBuf(std::string data) : m_data(std::move(data)) {}
-
- protected:
-  int_type underflow() override {
-    if (m_read >= m_data.size()) return traits_type::eof();
-    const std::size_t n = std::min(sizeof m_in, m_data.size() - m_read);
-    m_data.copy(m_in, n, m_read);
-    m_read += n;
-    setg(m_in, m_in, m_in + n);
-    return traits_type::to_int_type(m_in[0]);
-  }
-
- private:
-  std::string m_data;
-  std::size_t m_read = 0;
-  char m_in[4096];
-};
+// A pipe's get area holds at most 4096 bytes at a time.
+using PipeBuf = ChunkedSource<4096>;
 
 enum class Source { kString, kPipe, kConverting };
 
@@ -173,7 +142,7 @@ TEST(VectorArchive, EverySourceLoadsBothForms) {
       for (Source src : kSources) {
         Vec back = Make({7});
         ASSERT_EQ(LoadFrom(src, back, bytes, compressed), 0) << n;
-        EXPECT_TRUE(Elems(back) == e) << n << " " << compressed;
+        EXPECT_TRUE(Elements(back) == e) << n << " " << compressed;
       }
     }
   }
@@ -198,9 +167,9 @@ TEST(VectorArchive, FailedLoadLeavesVectorUnchanged) {
             EXPECT_EQ(FieldsOf(v).data, old_block) << cut;
             EXPECT_EQ(SharedCount(v), 2);
           } else {
-            EXPECT_TRUE(Elems(v) == e) << cut;  // only the end tag is short
+            EXPECT_TRUE(Elements(v) == e) << cut;  // only the end tag is short
           }
-          EXPECT_TRUE(Elems(sharer) == (std::vector<int>{5, 6}));
+          EXPECT_TRUE(Elements(sharer) == (std::vector<int>{5, 6}));
         }
       }
     }
@@ -233,7 +202,7 @@ TEST(VectorArchive, LyingCountThroughPipeStaysSmall) {
     EXPECT_EQ(LoadFrom(Source::kPipe, v, compressed ? zip : plain, compressed),
               -1);
     EXPECT_LT(alloc_tracker::peak_bytes.load() - before, 16u << 20);
-    EXPECT_TRUE(Elems(v) == std::vector<int>{3});
+    EXPECT_TRUE(Elements(v) == std::vector<int>{3});
   }
 }
 
@@ -248,14 +217,15 @@ TEST(VectorArchive, RoundTripsBothForms) {
         back.setIndex(1);
         ASSERT_EQ(Load(back, bytes, compressed), 0) << n << " " << which;
         EXPECT_EQ(back.elems(), n);
-        EXPECT_TRUE(Elems(back) == e) << n << " " << which << " " << compressed;
+        EXPECT_TRUE(Elements(back) == e)
+            << n << " " << which << " " << compressed;
         EXPECT_EQ(back.getIndex(), 0);
         if (compressed && n == (1 << 20) && which == 0) {
           // Small values compress well.
           EXPECT_LT(bytes.size(), static_cast<std::size_t>(n) * 2);
         }
       }
-      EXPECT_TRUE(Elems(v) == e);  // storing never changes the vector
+      EXPECT_TRUE(Elements(v) == e);  // storing never changes the vector
     }
   }
 }
@@ -278,7 +248,7 @@ TEST(VectorArchive, PlainRecordBytes) {
 
   Vec loaded;
   EXPECT_EQ(Load(loaded, ReadFixture("vector_plain.bin"), false), 0);
-  EXPECT_TRUE(Elems(loaded) == (std::vector<int>{1, -2, 0x01020304}));
+  EXPECT_TRUE(Elements(loaded) == (std::vector<int>{1, -2, 0x01020304}));
 }
 
 TEST(VectorArchive, CompressedRecordFraming) {
@@ -318,7 +288,7 @@ TEST(VectorArchive, CompressedRecordFraming) {
   // A record written by another zlib writer loads on every backend.
   Vec fixed;
   EXPECT_EQ(Load(fixed, ReadFixture("vector_zip.bin"), true), 0);
-  EXPECT_TRUE(Elems(fixed) == (std::vector<int>{1, -2, 0x01020304}));
+  EXPECT_TRUE(Elements(fixed) == (std::vector<int>{1, -2, 0x01020304}));
 }
 
 TEST(VectorArchive, RejectsWrongTags) {
@@ -331,7 +301,7 @@ TEST(VectorArchive, RejectsWrongTags) {
       r.Tag("<EndVector>");
       Vec v = Make({4, 5});
       EXPECT_EQ(Load(v, r.Bytes(), compressed), -1) << start;
-      EXPECT_TRUE(Elems(v) == (std::vector<int>{4, 5}));
+      EXPECT_TRUE(Elements(v) == (std::vector<int>{4, 5}));
     }
     for (const char* end : {"<endVector>", "<EndVector", "<StartVector>"}) {
       Record r;
@@ -346,7 +316,7 @@ TEST(VectorArchive, RejectsWrongTags) {
       Vec v;
       EXPECT_EQ(Load(v, r.Bytes(), compressed), -1) << end;
       // A wrong end tag comes after the elements, which the vector keeps.
-      EXPECT_TRUE(Elems(v) == std::vector<int>{9});
+      EXPECT_TRUE(Elements(v) == std::vector<int>{9});
     }
     // A tag longer than the reader's limit.
     Record r;
@@ -375,7 +345,7 @@ TEST(VectorArchive, VersionAndCount) {
         EXPECT_EQ(v.elems(), 3);
       } else {
         EXPECT_EQ(thrown, 0) << version;
-        EXPECT_TRUE(Elems(v) == std::vector<int>{42});
+        EXPECT_TRUE(Elements(v) == std::vector<int>{42});
       }
     }
     // Counts of 0 and below load as empty; no element is read, but the
@@ -404,7 +374,7 @@ TEST(VectorArchive, LoadGivesFreshBlock) {
     Vec v = Make({1, 2});
     Vec sharer = v;
     EXPECT_EQ(Load(v, bytes, compressed), 0);
-    EXPECT_TRUE(Elems(sharer) == (std::vector<int>{1, 2}));
+    EXPECT_TRUE(Elements(sharer) == (std::vector<int>{1, 2}));
     v[0] = 99;  // the new block is not shared with anyone
     EXPECT_EQ(sharer[0], 1);
     EXPECT_EQ(source[0], 10);
@@ -422,14 +392,14 @@ TEST(VectorArchive, TruncatedRecordsFail) {
       // The compressed loader puts its block in place only when complete,
       // just before the end tag (4 + 11 bytes).
       if (compressed) {
-        EXPECT_TRUE(Elems(v) ==
+        EXPECT_TRUE(Elements(v) ==
                     (cut < bytes.size() - 15 ? std::vector<int>{5} : e))
             << cut;
       }
     }
     Vec v;
     EXPECT_EQ(Load(v, bytes, compressed), 0);
-    EXPECT_TRUE(Elems(v) == e);
+    EXPECT_TRUE(Elements(v) == e);
   }
 }
 
@@ -445,14 +415,15 @@ TEST(VectorArchive, FailingStreamThrowsMinusOne) {
       EXPECT_TRUE(os.bad());
       EXPECT_EQ(buf.m_written, room);
     }
-    EXPECT_TRUE(Elems(v) == Pattern(0, 100));
+    EXPECT_TRUE(Elements(v) == Pattern(0, 100));
   }
 }
 
-TEST(VectorArchive, CompressedLoaderFaults) {
-  const std::string block3 = Compress({1, 2, 3});
-  auto record = [](int count, unsigned long raw, unsigned long packed,
-                   const std::string& block) {
+// Compressed records with one kind of damage each, loaded into {8, 9}.
+class CompressedLoad : public testing::Test {
+ protected:
+  static std::string Rec(int count, unsigned long raw, unsigned long packed,
+                         const std::string& block) {
     return Record()
         .Tag("<StartVector>")
         .Int(1)
@@ -462,40 +433,65 @@ TEST(VectorArchive, CompressedLoaderFaults) {
         .Raw(block)
         .Tag("<EndVector>")
         .Bytes();
-  };
+  }
+  // The load fails with -1 and leaves the vector as it was.
+  void Refused(const std::string& bytes) {
+    EXPECT_EQ(Load(v, bytes, true), -1);
+    EXPECT_EQ(Elements(v), (std::vector<int>{8, 9}));
+  }
+  const std::string block3 = Compress({1, 2, 3});
   Vec v = Make({8, 9});
-  // Raw length not four times the count.
-  EXPECT_EQ(Load(v, record(3, 16, block3.size(), block3), true), -1);
-  EXPECT_EQ(Load(v, record(3, 8, block3.size(), block3), true), -1);
-  // Decompressed output shorter than the count needs.
-  EXPECT_EQ(Load(v, record(4, 16, block3.size(), block3), true), -1);
-  // Output longer than the count needs.
-  EXPECT_EQ(Load(v, record(2, 8, block3.size(), block3), true), -1);
-  // A damaged stream.
+};
+
+TEST_F(CompressedLoad, RawLengthNotFourTimesCount) {
+  Refused(Rec(3, 16, block3.size(), block3));
+  Refused(Rec(3, 8, block3.size(), block3));
+}
+
+TEST_F(CompressedLoad, OutputShorterThanCount) {
+  Refused(Rec(4, 16, block3.size(), block3));
+}
+
+TEST_F(CompressedLoad, OutputLongerThanCount) {
+  Refused(Rec(2, 8, block3.size(), block3));
+}
+
+TEST_F(CompressedLoad, DamagedStream) {
   std::string bad = block3;
   bad[bad.size() / 2] ^= 0x55;
   bad.back() ^= 0x01;
-  EXPECT_EQ(Load(v, record(3, 12, bad.size(), bad), true), -1);
-  // A huge claimed count behind a small block fails before allocating.
-  EXPECT_EQ(Load(v, record(1 << 29, 1u << 31, block3.size(), block3), true),
-            -1);
-  // A compressed length no zlib writer produces for the raw length.
-  EXPECT_EQ(Load(v, record(3, 12, 2000, std::string(2000, 'x')), true), -1);
-  // A compressed length beyond the end of the stream.
-  EXPECT_EQ(Load(v, record(3, 12, 1000, block3), true), -1);
-  EXPECT_TRUE(Elems(v) == (std::vector<int>{8, 9}));
+  Refused(Rec(3, 12, bad.size(), bad));
+}
 
-  // A compressed length of 0 loads as count zeros.
-  EXPECT_EQ(Load(v, record(5, 20, 0, ""), true), 0);
-  EXPECT_TRUE(Elems(v) == std::vector<int>(5, 0));
-  // ... up to a sane count.
-  EXPECT_EQ(Load(v, record(4 << 20, 16u << 20, 0, ""), true), 0);
+TEST_F(CompressedLoad, HugeCountFailsBeforeAllocating) {
+  Refused(Rec(1 << 29, 1u << 31, block3.size(), block3));
+}
+
+TEST_F(CompressedLoad, LengthNoWriterProducesForTheRawLength) {
+  Refused(Rec(3, 12, 2000, std::string(2000, 'x')));
+}
+
+TEST_F(CompressedLoad, LengthBeyondEndOfStream) {
+  Refused(Rec(3, 12, 1000, block3));
+}
+
+// (It reads three ints, then finds no end tag.)
+TEST_F(CompressedLoad, PlainLoaderRefusesCompressedRecord) {
+  EXPECT_EQ(Load(v, Rec(3, 12, block3.size(), block3), false), -1);
+}
+
+// A compressed length of 0 loads as count zeros, up to a sane count.
+TEST_F(CompressedLoad, ZeroLengthLoadsZeros) {
+  EXPECT_EQ(Load(v, Rec(5, 20, 0, ""), true), 0);
+  EXPECT_EQ(Elements(v), std::vector<int>(5, 0));
+}
+
+TEST_F(CompressedLoad, ZeroLengthCountHasALimit) {
+  EXPECT_EQ(Load(v, Rec(4 << 20, 16u << 20, 0, ""), true), 0);
   EXPECT_EQ(v.elems(), 4 << 20);
   EXPECT_EQ(v[12345], 0);
-  EXPECT_EQ(Load(v, record((4 << 20) + 1, (16u << 20) + 4, 0, ""), true), -1);
+  EXPECT_EQ(Load(v, Rec((4 << 20) + 1, (16u << 20) + 4, 0, ""), true), -1);
   EXPECT_EQ(v.elems(), 4 << 20);
-  // The form the record was written in must be used to load it.
-  EXPECT_EQ(Load(v, record(3, 12, block3.size(), block3), false), -1);
 }
 
 TEST(VectorArchive, PlainLoaderRefusesCountBeyondStream) {
@@ -504,7 +500,7 @@ TEST(VectorArchive, PlainLoaderRefusesCountBeyondStream) {
       Record().Tag("<StartVector>").Int(1).Int(1 << 28).Int(7).Bytes();
   Vec v = Make({3});
   EXPECT_EQ(Load(v, bytes, false), -1);
-  EXPECT_TRUE(Elems(v) == std::vector<int>{3});
+  EXPECT_TRUE(Elements(v) == std::vector<int>{3});
   const std::string too_many =
       Record().Tag("<StartVector>").Int(1).Int(0x40000000).Bytes();
   EXPECT_EQ(Load(v, too_many, false), -1);
@@ -524,8 +520,8 @@ TEST(VectorArchive, DirectionComesFromArchive) {
   Vec a, b;
   a.ZipIn(in);  // loads, despite the name
   b.UnzipOut(in);
-  EXPECT_TRUE(Elems(a) == (std::vector<int>{1, 2, 3}));
-  EXPECT_TRUE(Elems(b) == (std::vector<int>{1, 2, 3}));
+  EXPECT_TRUE(Elements(a) == (std::vector<int>{1, 2, 3}));
+  EXPECT_TRUE(Elements(b) == (std::vector<int>{1, 2, 3}));
 }
 
 }  // namespace

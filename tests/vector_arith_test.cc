@@ -13,25 +13,14 @@
 #include "mathla/vector.h"
 
 #include "gtest/gtest.h"
-#include "vector_fields.h"
+#include "vector_support.h"
 
 namespace {
 
+using Ints = std::vector<int>;
+
 using QmMathLA::matrix;
 using QmMathLA::rowcol;
-using Vec = QmMathLA::vector<int>;
-
-Vec Make(std::initializer_list<int> values) {
-  return Vec(static_cast<int>(values.size()), values.begin(), 0);
-}
-
-std::vector<int> Elements(const Vec& v) {
-  std::vector<int> out;
-  for (int i = 0; i < v.elems(); ++i) out.push_back(v[i]);
-  return out;
-}
-
-using Ints = std::vector<int>;
 
 TEST(VectorArith, CommonLengthAndValueForms) {
   Vec a = Make({1, 2, 3});

@@ -12,28 +12,20 @@
 #include "mathla/vector.h"
 
 #include "alloc_tracker.h"
-#include "vector_fields.h"
+#include "vector_support.h"
 
 namespace {
-
-using Vec = QmMathLA::vector<int>;
-
-Vec Make(std::initializer_list<int> values) {
-  std::vector<int> v(values);
-  return Vec(static_cast<int>(v.size()), v.data(), 0);
-}
-
-std::vector<int> Elements(const Vec& v) {
-  const VectorFields f = FieldsOf(v);
-  return std::vector<int>(f.data, f.data + f.n);
-}
 
 using Ints = std::vector<int>;
 
 // Allocation checks hold only where the library's allocations reach the
 // replaced operators (not across a Windows DLL boundary).
 #define EXPECT_TRACKED_EQ(a, b) \
-  if (kAllocationsTracked) EXPECT_EQ(a, b)
+  do {                          \
+    if (kAllocationsTracked) {  \
+      EXPECT_EQ(a, b);          \
+    }                           \
+  } while (0)
 
 TEST(VectorStorage, EmptyVectorIsAllZeroAndAllocatesNothing) {
   alloc_tracker::Scope scope;

@@ -6,14 +6,9 @@
 #include "mathla/vector.h"
 
 #include "gtest/gtest.h"
+#include "vector_support.h"
 
 namespace {
-
-using Vec = QmMathLA::vector<int>;
-
-Vec Make(std::initializer_list<int> values) {
-  return Vec(static_cast<int>(values.size()), values.begin(), 0);
-}
 
 std::string Printed(const Vec& v, int width) {
   std::ostringstream os;

@@ -9,21 +9,11 @@
 #include "mathla/vector.h"
 
 #include "gtest/gtest.h"
+#include "vector_support.h"
 
 namespace {
 
-using Vec = QmMathLA::vector<int>;
 using Ints = std::vector<int>;
-
-Vec Make(std::initializer_list<int> values) {
-  return Vec(static_cast<int>(values.size()), values.begin(), 0);
-}
-
-Ints Elements(const Vec& v) {
-  Ints out;
-  for (int i = 0; i < v.elems(); ++i) out.push_back(v[i]);
-  return out;
-}
 
 TEST(VectorReduce, EmptyVector) {
   Vec v;

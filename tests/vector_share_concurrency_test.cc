@@ -18,11 +18,9 @@
 #include "mathla/vector.h"
 
 #include "alloc_tracker.h"
-#include "vector_fields.h"
+#include "vector_support.h"
 
 namespace {
-
-using Vec = QmMathLA::vector<int>;
 
 // A reusable two-thread rendezvous that spins with a yield. (std::barrier's
 // blocking wait proved unreliable on one of the Windows toolchains.)

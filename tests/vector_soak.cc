@@ -31,11 +31,9 @@
 #include "rtarchive/archive.h"
 
 #include "alloc_tracker.h"
-#include "vector_fields.h"
+#include "vector_support.h"
 
 namespace {
-
-using Vec = QmMathLA::vector<int>;
 
 constexpr int kRoots = 4;
 constexpr int kSlots = 8;

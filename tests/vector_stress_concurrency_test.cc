@@ -36,11 +36,11 @@
 #include "mathla/vector.h"
 
 #include "alloc_tracker.h"
-#include "vector_fields.h"
+#include "vector_support.h"
 
 namespace {
 
-using IntVector = QmMathLA::vector<int>;
+using Vec = QmMathLA::vector<int>;
 
 // --- release counting -------------------------------------------------------
 
@@ -70,24 +70,24 @@ class StartGate {
 // Copies, assigns and destroys sharers of own's and root's block. Reads only
 // fields of objects this thread owns, plus root's fields, which nobody changes
 // while workers run.
-void Churn(const IntVector& root, const IntVector& own, int iterations,
+void Churn(const Vec& root, const Vec& own, int iterations,
            std::atomic<long>* bad_reads, StartGate* gate = nullptr) {
   if (gate != nullptr) gate->ArriveAndWait();
   int raw[kElems];
   for (int i = 0; i < kElems; ++i) raw[i] = -i;
-  IntVector priv(kElems, raw, 0);  // a block of this thread alone
+  Vec priv(kElems, raw, 0);  // a block of this thread alone
   long bad = 0;
   for (int it = 0; it < iterations; ++it) {
-    IntVector a(own);
-    IntVector b(root);
-    IntVector c;
+    Vec a(own);
+    Vec b(root);
+    Vec c;
     c = a;
     a = priv;
     b = c;
-    c = IntVector();
+    c = Vec();
     {
-      IntVector d(b);
-      IntVector e = d;
+      Vec d(b);
+      Vec e = d;
       d = priv;
       e = root;
       if (e[it % kElems] != 1000 + it % kElems) ++bad;
@@ -98,24 +98,33 @@ void Churn(const IntVector& root, const IntVector& own, int iterations,
   bad_reads->fetch_add(bad);
 }
 
-IntVector MakeRoot() {
+Vec MakeRoot() {
   int raw[kElems];
   for (int i = 0; i < kElems; ++i) raw[i] = 1000 + i;
-  return IntVector(kElems, raw, 0);
+  return Vec(kElems, raw, 0);
 }
 
 // Iterations per worker: enough for the threads to overlap many times, small
 // enough to stay within a few seconds under ThreadSanitizer.
 int Iterations(int threads) { return 96000 / threads; }
 
-class VectorStress : public ::testing::TestWithParam<int> {};
+class VectorStress : public ::testing::TestWithParam<int> {
+ protected:
+  // root: a watched block, shared by one sharer per thread.
+  void ShareRoot() {
+    root = MakeRoot();
+    rf = FieldsOf(root);
+    Watch(rf.data, rf.refs, rf.lock);
+    sharers.assign(threads, root);
+  }
+  const int threads = GetParam();
+  Vec root;
+  VectorFields rf{};
+  std::vector<Vec> sharers;
+};
 
 TEST_P(VectorStress, ChurnLeavesCountExact) {
-  const int threads = GetParam();
-  IntVector root = MakeRoot();
-  const VectorFields rf = FieldsOf(root);
-  Watch(rf.data, rf.refs, rf.lock);
-  std::vector<IntVector> sharers(threads, root);
+  ShareRoot();
   ASSERT_EQ(*rf.refs, 1 + threads);
 
   std::atomic<long> bad_reads{0};
@@ -130,7 +139,7 @@ TEST_P(VectorStress, ChurnLeavesCountExact) {
   EXPECT_EQ(bad_reads.load(), 0);
   EXPECT_EQ(*rf.refs, 1 + threads);
   EXPECT_EQ(*rf.lock, 0) << "lock word left taken";
-  for (const IntVector& s : sharers) {
+  for (const Vec& s : sharers) {
     const VectorFields f = FieldsOf(s);
     EXPECT_EQ(f.data, rf.data);
     EXPECT_EQ(f.refs, rf.refs);
@@ -144,11 +153,7 @@ TEST_P(VectorStress, ChurnLeavesCountExact) {
 }
 
 TEST_P(VectorStress, UnhookMidRunFlipsSignOnceAndKeepsArray) {
-  const int threads = GetParam();
-  IntVector root = MakeRoot();
-  const VectorFields rf = FieldsOf(root);
-  Watch(rf.data, rf.refs, rf.lock);
-  std::vector<IntVector> sharers(threads, root);
+  ShareRoot();
 
   std::atomic<long> bad_reads{0};
   std::atomic<int> unhooked{0};
@@ -179,7 +184,7 @@ TEST_P(VectorStress, UnhookMidRunFlipsSignOnceAndKeepsArray) {
   // Drop every sharer but the root: the count climbs back towards -1.
   sharers.clear();
   EXPECT_EQ(*rf.refs, -1);
-  root = IntVector();
+  root = Vec();
   for (int i = 0; i < kElems; ++i) ASSERT_EQ(array[i], 1000 + i);
   if (kCountsFrees) {
     EXPECT_EQ(Released(0), 0) << "unhooked elements freed";
@@ -190,13 +195,12 @@ TEST_P(VectorStress, UnhookMidRunFlipsSignOnceAndKeepsArray) {
 }
 
 TEST_P(VectorStress, LastOfConcurrentSharersFreesOnce) {
-  const int threads = GetParam();
-  auto root = std::make_unique<IntVector>(MakeRoot());
-  const VectorFields rf = FieldsOf(*root);
-  Watch(rf.data, rf.refs, rf.lock);
-  std::vector<std::unique_ptr<IntVector>> sharers;
+  auto original = std::make_unique<Vec>(MakeRoot());
+  const VectorFields ff = FieldsOf(*original);
+  Watch(ff.data, ff.refs, ff.lock);
+  std::vector<std::unique_ptr<Vec>> owners;
   for (int t = 0; t < threads; ++t) {
-    sharers.push_back(std::make_unique<IntVector>(*root));
+    owners.push_back(std::make_unique<Vec>(*original));
   }
 
   std::atomic<long> bad_reads{0};
@@ -205,17 +209,17 @@ TEST_P(VectorStress, LastOfConcurrentSharersFreesOnce) {
   std::vector<std::thread> pool;
   for (int t = 0; t < threads; ++t) {
     pool.emplace_back([&, t] {
-      IntVector& own = *sharers[t];
-      IntVector keep(own);  // a second share, taken while the root is alive
+      Vec& own = *owners[t];
+      Vec keep(own);  // a second share, taken while the original is alive
       started.fetch_add(1);
       Churn(own, own, Iterations(threads) / 2, &bad_reads, &gate);
-      sharers[t].reset();
+      owners[t].reset();
       Churn(keep, keep, Iterations(threads) / 2, &bad_reads);
     });
   }
-  // Drop the root once every worker holds its own second share.
+  // Drop the original once every worker holds its own second share.
   while (started.load() < threads) std::this_thread::yield();
-  root.reset();
+  original.reset();
   for (auto& th : pool) th.join();
 
   EXPECT_EQ(bad_reads.load(), 0);

@@ -1,0 +1,56 @@
+// Test support for QmMathLA::vector<int>: building one from a list, its
+// elements, and its five fields read through a mirror of its standard layout,
+// so tests can check shared counts and block identity.
+
+#ifndef QMDATA_TESTS_VECTOR_SUPPORT_H_
+#define QMDATA_TESTS_VECTOR_SUPPORT_H_
+
+#include <cstring>
+#include <type_traits>
+#include <vector>
+
+#include "mathla/vector.h"
+
+using Vec = QmMathLA::vector<int>;
+
+struct VectorFields {
+  int n;
+  int* data;
+  int index;
+  int* refs;
+  int* lock;
+};
+
+static_assert(std::is_standard_layout_v<Vec>);
+static_assert(sizeof(VectorFields) == sizeof(Vec));
+
+inline VectorFields FieldsOf(const Vec& v) {
+  VectorFields f;
+  std::memcpy(&f, static_cast<const void*>(&v), sizeof f);
+  return f;
+}
+
+// A vector holding a copy of the given elements.
+inline Vec Make(const std::vector<int>& e) {
+  return Vec(static_cast<int>(e.size()), e.data(), 0);
+}
+
+// The elements as the block holds them (read without operator[]).
+inline std::vector<int> Elements(const Vec& v) {
+  const VectorFields f = FieldsOf(v);
+  return f.n > 0 ? std::vector<int>(f.data, f.data + f.n) : std::vector<int>();
+}
+
+// The block's shared count, or 0 when the vector holds no counted block.
+inline int SharedCount(const Vec& v) {
+  const VectorFields f = FieldsOf(v);
+  return f.refs ? *f.refs : 0;
+}
+
+inline bool AllFieldsZero(const Vec& v) {
+  const VectorFields f = FieldsOf(v);
+  return f.n == 0 && f.data == nullptr && f.index == 0 && f.refs == nullptr &&
+         f.lock == nullptr;
+}
+
+#endif  // QMDATA_TESTS_VECTOR_SUPPORT_H_
