@@ -53,7 +53,8 @@ class Pieces {
     std::size_t next = kFirstPiece / sizeof(E);
     for (std::size_t got = 0; got < count;) {
       const std::size_t k = count - got < next ? count - got : next;
-      m_parts.emplace_back(new E[k]);
+      m_parts.emplace_back();  // may throw; nothing is owned yet
+      m_parts.back().reset(new E[k]);
       m_sizes.push_back(k);
       read(m_parts.back().get(), k);
       got += k;
