@@ -19,7 +19,9 @@
 
 class QMDATA_EXPORT CZLibCompression {
  public:
-  // Throws std::bad_alloc when out of memory.
+  // Allocates nothing and never throws: the bookkeeping for blocks handed
+  // out is made by the first call that hands one out (a call that cannot
+  // make it returns false).
   CZLibCompression();
   // Frees every block this object handed out.
   virtual ~CZLibCompression();
@@ -47,7 +49,9 @@ class QMDATA_EXPORT CZLibCompression {
 
  private:
   struct Blocks;
-  Blocks* m_blocks;  // blocks handed out, freed by the destructor
+  // Made on first use (null until then).
+  Blocks* Book();
+  Blocks* m_blocks;  // blocks handed out, freed by the destructor; may be null
 };
 
 #endif  // QMDATA_RTARCHIVE_COMPRESSION_H_

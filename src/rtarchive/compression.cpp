@@ -5,6 +5,7 @@
 #include "rtarchive/compression.h"
 
 #include <cstdlib>
+#include <new>
 #include <vector>
 
 #include "rtarchive/codec.h"
@@ -34,7 +35,15 @@ struct CZLibCompression::Blocks {
   }
 };
 
-CZLibCompression::CZLibCompression() : m_blocks(new Blocks) {}
+// The bookkeeping is made by the first call that needs it: a compressor
+// that only decodes into its caller's buffer (the vector record's loader)
+// takes no allocation at all.
+CZLibCompression::CZLibCompression() : m_blocks(nullptr) {}
+
+CZLibCompression::Blocks* CZLibCompression::Book() {
+  if (m_blocks == nullptr) m_blocks = new (std::nothrow) Blocks;
+  return m_blocks;
+}
 
 CZLibCompression::~CZLibCompression() { delete m_blocks; }
 
@@ -47,7 +56,9 @@ bool CZLibCompression::Compress(const void* in, unsigned long in_len,
   if (out == nullptr || (in == nullptr && in_len != 0)) return false;
   static const unsigned char kNothing = 0;
   if (in_len == 0) in = &kNothing;
-  qmdata::detail::ZlibCodec& codec = m_blocks->codec;
+  Blocks* book = Book();
+  if (book == nullptr) return false;
+  qmdata::detail::ZlibCodec& codec = book->codec;
   const unsigned long bound = codec.Bound(in_len);
   if (bound == 0) return false;
   void* block = std::malloc(bound);
@@ -57,7 +68,7 @@ bool CZLibCompression::Compress(const void* in, unsigned long in_len,
     std::free(block);
     return false;
   }
-  if (!m_blocks->Keep(block)) return false;
+  if (!book->Keep(block)) return false;
   out_len = n;
   *out = block;
   return true;
@@ -69,20 +80,26 @@ bool CZLibCompression::DecompressTo(const void* in, unsigned long in_len,
   if (!qmdata::detail::ZlibRawLengthPossible(in_len, raw_len)) return false;
   unsigned char spare = 0;
   if (raw_len == 0) out = &spare;
-  return m_blocks->codec.DecompressTo(in, in_len, out, raw_len);
+  if (m_blocks != nullptr) {
+    return m_blocks->codec.DecompressTo(in, in_len, out, raw_len);
+  }
+  qmdata::detail::ZlibCodec codec;  // borrows the thread's codec state
+  return codec.DecompressTo(in, in_len, out, raw_len);
 }
 
 bool CZLibCompression::Decompress(void* in, unsigned long in_len,
                                   unsigned long raw_len, void** out) {
   if (out == nullptr) return false;
   if (!qmdata::detail::ZlibRawLengthPossible(in_len, raw_len)) return false;
+  Blocks* book = Book();
+  if (book == nullptr) return false;
   void* block = std::malloc(raw_len == 0 ? 1 : raw_len);
   if (block == nullptr) return false;
   if (!DecompressTo(in, in_len, block, raw_len)) {
     std::free(block);
     return false;
   }
-  if (!m_blocks->Keep(block)) return false;
+  if (!book->Keep(block)) return false;
   *out = block;
   return true;
 }
