@@ -6,7 +6,8 @@
 //
 // QMDATA_TEMPLATE marks the class template whose int instance the library
 // provides, and QMDATA_TEMPLATE_INSTANCE marks that instance's explicit
-// instantiation (declaration in the header, definition in the library).
+// instantiation declaration in the header; the definition in the library
+// inherits it (repeating it there only draws GCC's "attributes ignored").
 // On ELF the template itself carries default visibility; on Windows the
 // instance is exported from, or imported into, the DLL.
 

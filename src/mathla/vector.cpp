@@ -13,6 +13,6 @@
 
 namespace QmMathLA {
 
-template class QMDATA_TEMPLATE_INSTANCE vector<int>;
+template class vector<int>;
 
 }  // namespace QmMathLA
