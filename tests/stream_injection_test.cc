@@ -2,8 +2,9 @@
 // exactly k bytes and loaded from one that delivers exactly k bytes (whole,
 // or in pieces of 1, 3 and 7 bytes), for every k up to the record's length.
 // Each time: the record's -1 (the quality-tag writer: the archive's error),
-// the bytes before k as a full store writes them, nothing leaked, the object
-// left as documented, and a complete load stopping at the record's end.
+// the bytes before k as a full store writes them and the stream marked bad,
+// nothing leaked, the object left as documented, and a complete load
+// stopping at the record's end.
 
 #include "stream_injection.h"
 
@@ -86,6 +87,7 @@ void StoreEveryPrefix(const std::string& full, Outcome on_failure,
       EXPECT_EQ(Catch([&] { store(ar); }),
                 k < full.size() ? on_failure : kCompleted);
       EXPECT_EQ(sink.written(), full.substr(0, k));
+      EXPECT_EQ(os.bad(), k < full.size());
     }
     if (Reported() == reported) {
       EXPECT_EQ(scope.allocated(), scope.released()) << "leak";
