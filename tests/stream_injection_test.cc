@@ -185,6 +185,7 @@ TEST(StreamInjection, RangeAndQualityTag) {
   qmo_qualtag good = qmo_qual_good;
   StoreEveryPrefix(std::string("\1\0\0\0", 4), kArchiveError,
                    [&](QmRTArchive& ar) { ar << good; });
+  EXPECT_EQ(good, qmo_qual_good);
   LoadEveryPrefix(
       std::string("\1\0\0\0", 4), [&](QmRTArchive& ar, std::size_t k) {
         qmo_qualtag tag = qmo_qual_bad;
