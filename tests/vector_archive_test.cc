@@ -17,13 +17,6 @@
 
 namespace {
 
-std::string Store(Vec& v, bool compressed) {
-  std::ostringstream os;
-  QmRTArchive ar(os);
-  v.Serialize(ar, compressed);
-  return os.str();
-}
-
 // Loads v from bytes; returns what the load threw (0 for success) and
 // requires that the whole input was consumed on success.
 int Load(Vec& v, const std::string& bytes, bool compressed) {
@@ -117,7 +110,7 @@ TEST(VectorArchive, EverySourceLoadsBothForms) {
       for (bool compressed : {false, true}) {
         SCOPED_TRACE(testing::Message() << n << " elements, pattern " << which
                                         << (compressed ? ", compressed" : ""));
-        const std::string bytes = Store(v, compressed);
+        const std::string bytes = Serialized(v, compressed);
         EXPECT_EQ(StoreConverting(v, compressed), bytes);
         if (compressed && n == (1 << 20) && which == 0) {
           // Small values compress well.
@@ -145,7 +138,7 @@ TEST(VectorArchive, FailedLoadLeavesVectorUnchanged) {
     const std::vector<int> e = Pattern(2, n);
     Vec source = Make(e);
     for (bool compressed : {false, true}) {
-      const std::string bytes = Store(source, compressed);
+      const std::string bytes = Serialized(source, compressed);
       const std::size_t end_tag = bytes.size() - 15;
       const std::size_t step = n > 100 ? 97 : 1;
       for (Source src : kSources) {
@@ -199,15 +192,15 @@ TEST(VectorArchive, LyingCountThroughPipeStaysSmall) {
 
 TEST(VectorArchive, PlainRecordBytes) {
   Vec v = Make({1, -2, 0x01020304});
-  const std::string bytes = Store(v, false);
+  const std::string bytes = Serialized(v, false);
   EXPECT_EQ(bytes, ReadFixture("vector_plain.bin"));
   Vec empty;
-  const std::string empty_bytes = Store(empty, false);
+  const std::string empty_bytes = Serialized(empty, false);
   EXPECT_EQ(empty_bytes, ReadFixture("vector_plain_empty.bin"));
   EXPECT_EQ(empty_bytes.size(), 4u + 13 + 4 + 4 + 4 + 11);
   // Serialize(ar, false) makes exactly the plain record.
   Vec w = Make({1, -2, 0x01020304});
-  EXPECT_EQ(Store(w, false), Store(v, false));
+  EXPECT_EQ(Serialized(w, false), Serialized(v, false));
   std::ostringstream os;
   QmRTArchive ar(os);
   v.Serialize(ar);
@@ -220,7 +213,7 @@ TEST(VectorArchive, PlainRecordBytes) {
 
 TEST(VectorArchive, CompressedRecordFraming) {
   Vec v = Make({5, 6, 7});
-  const std::string bytes = Store(v, true);
+  const std::string bytes = Serialized(v, true);
   const std::string head =
       Record().Tag("<StartVector>").Int(1).Int(3).Len(12).Bytes();
   ASSERT_GT(bytes.size(), head.size() + 4 + 15);
@@ -244,7 +237,7 @@ TEST(VectorArchive, CompressedRecordFraming) {
 
   // The empty vector: lengths 0 and a stream that decodes to nothing.
   Vec empty;
-  const std::string e = Store(empty, true);
+  const std::string e = Serialized(empty, true);
   const std::string ehead =
       Record().Tag("<StartVector>").Int(1).Int(0).Len(0).Bytes();
   EXPECT_EQ(e.substr(0, ehead.size()), ehead);
@@ -337,7 +330,7 @@ TEST(VectorArchive, VersionAndCount) {
 TEST(VectorArchive, LoadGivesFreshBlock) {
   for (bool compressed : {false, true}) {
     Vec source = Make({10, 20, 30});
-    const std::string bytes = Store(source, compressed);
+    const std::string bytes = Serialized(source, compressed);
     Vec v = Make({1, 2});
     Vec sharer = v;
     EXPECT_EQ(Load(v, bytes, compressed), 0);
@@ -435,7 +428,7 @@ TEST(VectorArchive, DirectionComesFromArchive) {
   QmRTArchive out(os);
   v.UnzipOut(out);  // stores, despite the name
   v.ZipIn(out);
-  const std::string once = Store(v, true);
+  const std::string once = Serialized(v, true);
   EXPECT_EQ(os.str(), once + once);
   std::istringstream is(os.str());
   QmRTArchive in(is);
