@@ -27,29 +27,6 @@ int Load(Vec& v, const std::string& bytes, bool compressed) {
   return thrown;
 }
 
-// Writes records item by item, for crafted input.
-struct Record {
-  std::ostringstream os;
-  QmRTArchive ar{os};
-  Record& Tag(const char* s) {
-    ar.WriteString(s);
-    return *this;
-  }
-  Record& Int(int v) {
-    ar << v;
-    return *this;
-  }
-  Record& Len(unsigned long v) {
-    ar << v;
-    return *this;
-  }
-  Record& Raw(const std::string& s) {
-    ar.Write(s.data(), static_cast<unsigned>(s.size()));
-    return *this;
-  }
-  std::string Bytes() const { return os.str(); }
-};
-
 std::string Compress(const std::vector<int>& e) {
   CZLibCompression z;
   unsigned long n = 0;
@@ -164,21 +141,12 @@ TEST(VectorArchive, LyingCountThroughPipeStaysSmall) {
   SKIP_UNLESS_ALLOCATIONS_TRACKED();
   // 49 bytes that claim 0x3FFFFFFF elements (4 GiB); then a compressed record
   // whose lengths are consistent with that count and 16 MiB of block.
-  const std::string plain = Record()
-                                .Tag("<StartVector>")
-                                .Int(1)
-                                .Int(0x3FFFFFFF)
-                                .Raw(Ints({1, 2, 3, 4, 5, 6}))
-                                .Bytes();
+  const std::string plain =
+      Str("<StartVector>") + Ints({1, 0x3FFFFFFF, 1, 2, 3, 4, 5, 6});
   ASSERT_EQ(plain.size(), 49u);
-  const std::string zip = Record()
-                              .Tag("<StartVector>")
-                              .Int(1)
-                              .Int(0x3FFFFFFF)
-                              .Len(0xFFFFFFFCul)
-                              .Len(16ul << 20)
-                              .Raw(Compress({1, 2, 3}))
-                              .Bytes();
+  const std::string zip = Str("<StartVector>") +
+                          Ints({1, 0x3FFFFFFF, -4, 16 << 20}) +
+                          Compress({1, 2, 3});
   for (bool compressed : {false, true}) {
     Vec v = Make({3});
     alloc_tracker::ResetPeak();
@@ -214,8 +182,7 @@ TEST(VectorArchive, PlainRecordBytes) {
 TEST(VectorArchive, CompressedRecordFraming) {
   Vec v = Make({5, 6, 7});
   const std::string bytes = Serialized(v, true);
-  const std::string head =
-      Record().Tag("<StartVector>").Int(1).Int(3).Len(12).Bytes();
+  const std::string head = Str("<StartVector>") + Ints({1, 3, 12});
   ASSERT_GT(bytes.size(), head.size() + 4 + 15);
   EXPECT_EQ(bytes.substr(0, head.size()), head);
   std::istringstream is(bytes.substr(head.size()));
@@ -223,8 +190,7 @@ TEST(VectorArchive, CompressedRecordFraming) {
   unsigned long packed_len = 0;
   ar >> packed_len;
   EXPECT_EQ(bytes.size(), head.size() + 4 + packed_len + 15);
-  EXPECT_EQ(bytes.substr(head.size() + 4 + packed_len),
-            Record().Tag("<EndVector>").Bytes());
+  EXPECT_EQ(bytes.substr(head.size() + 4 + packed_len), Str("<EndVector>"));
   // The block is a zlib stream of the elements, least significant byte first.
   std::string block = bytes.substr(head.size() + 4, packed_len);
   EXPECT_EQ(block[0], '\x78');
@@ -238,8 +204,7 @@ TEST(VectorArchive, CompressedRecordFraming) {
   // The empty vector: lengths 0 and a stream that decodes to nothing.
   Vec empty;
   const std::string e = Serialized(empty, true);
-  const std::string ehead =
-      Record().Tag("<StartVector>").Int(1).Int(0).Len(0).Bytes();
+  const std::string ehead = Str("<StartVector>") + Ints({1, 0, 0});
   EXPECT_EQ(e.substr(0, ehead.size()), ehead);
   Vec back = Make({1});
   EXPECT_EQ(Load(back, e, true), 0);
@@ -255,51 +220,48 @@ TEST(VectorArchive, RejectsWrongTags) {
   const std::string good_end = "<EndVector>";
   for (bool compressed : {false, true}) {
     for (const char* start : {"<startVector>", "<StartVector", "", "<Start"}) {
-      Record r;
-      r.Tag(start).Int(1).Int(0);
-      if (compressed) r.Len(0).Len(0);
-      r.Tag("<EndVector>");
+      std::string r = Str(start) + Ints({1, 0});
+      if (compressed) r += Ints({0, 0});
+      r += Str("<EndVector>");
       Vec v = Make({4, 5});
-      EXPECT_EQ(Load(v, r.Bytes(), compressed), -1) << start;
+      EXPECT_EQ(Load(v, r, compressed), -1) << start;
       EXPECT_TRUE(Elements(v) == (std::vector<int>{4, 5}));
     }
     for (const char* end : {"<endVector>", "<EndVector", "<StartVector>"}) {
-      Record r;
-      r.Tag("<StartVector>").Int(1).Int(1);
+      std::string r = Str("<StartVector>") + Ints({1, 1});
       if (compressed) {
         const std::string block = Compress({9});
-        r.Len(4).Len(block.size()).Raw(block);
+        r += Ints({4, static_cast<int>(block.size())}) + block;
       } else {
-        r.Int(9);
+        r += Ints({9});
       }
-      r.Tag(end);
+      r += Str(end);
       Vec v;
-      EXPECT_EQ(Load(v, r.Bytes(), compressed), -1) << end;
+      EXPECT_EQ(Load(v, r, compressed), -1) << end;
       // A wrong end tag comes after the elements, which the vector keeps.
       EXPECT_TRUE(Elements(v) == std::vector<int>{9});
     }
     // A tag longer than the reader's limit.
-    Record r;
-    r.Tag("<StartVector>xxxxxxxxxxxxxxxxx").Int(1).Int(0);
     Vec v;
-    EXPECT_EQ(Load(v, r.Bytes(), compressed), -1);
+    EXPECT_EQ(Load(v, Str("<StartVector>xxxxxxxxxxxxxxxxx") + Ints({1, 0}),
+                   compressed),
+              -1);
   }
 }
 
 TEST(VectorArchive, VersionAndCount) {
   for (bool compressed : {false, true}) {
     for (int version : {2, 3, INT_MAX, 1, 0, -1, INT_MIN}) {
-      Record r;
-      r.Tag("<StartVector>").Int(version).Int(1);
+      std::string r = Str("<StartVector>") + Ints({version, 1});
       if (compressed) {
         const std::string block = Compress({42});
-        r.Len(4).Len(block.size()).Raw(block);
+        r += Ints({4, static_cast<int>(block.size())}) + block;
       } else {
-        r.Int(42);
+        r += Ints({42});
       }
-      r.Tag("<EndVector>");
+      r += Str("<EndVector>");
       Vec v = Make({1, 2, 3});
-      const int thrown = Load(v, r.Bytes(), compressed);
+      const int thrown = Load(v, r, compressed);
       if (version > 1) {
         EXPECT_EQ(thrown, -1) << version;
         EXPECT_EQ(v.elems(), 3);
@@ -311,16 +273,15 @@ TEST(VectorArchive, VersionAndCount) {
     // Counts of 0 and below load as empty; no element is read, but the
     // compressed form still reads both lengths and the block.
     for (int count : {0, -1, -1000, INT_MIN}) {
-      Record r;
-      r.Tag("<StartVector>").Int(1).Int(count);
+      std::string r = Str("<StartVector>") + Ints({1, count});
       if (compressed) {
         const std::string block = Compress({1, 2});
-        r.Len(8).Len(block.size()).Raw(block);
+        r += Ints({8, static_cast<int>(block.size())}) + block;
       }
-      r.Tag("<EndVector>");
+      r += Str("<EndVector>");
       Vec v = Make({1, 2, 3});
       Vec sharer = v;
-      EXPECT_EQ(Load(v, r.Bytes(), compressed), 0) << count;
+      EXPECT_EQ(Load(v, r, compressed), 0) << count;
       EXPECT_EQ(v.elems(), 0);
       EXPECT_EQ(sharer.elems(), 3);
     }
@@ -346,15 +307,9 @@ class CompressedLoad : public testing::Test {
  protected:
   static std::string Rec(int count, unsigned long raw, unsigned long packed,
                          const std::string& block) {
-    return Record()
-        .Tag("<StartVector>")
-        .Int(1)
-        .Int(count)
-        .Len(raw)
-        .Len(packed)
-        .Raw(block)
-        .Tag("<EndVector>")
-        .Bytes();
+    return Str("<StartVector>") +
+           Ints({1, count, static_cast<int>(raw), static_cast<int>(packed)}) +
+           block + Str("<EndVector>");
   }
   // The load fails with -1 and leaves the vector as it was.
   void Refused(const std::string& bytes) {
@@ -411,13 +366,11 @@ TEST_F(CompressedLoad, ZeroLengthCountHasALimit) {
 
 TEST(VectorArchive, PlainLoaderRefusesCountBeyondStream) {
   // 2^28 elements claimed in a 40-byte record: refused before allocating.
-  const std::string bytes =
-      Record().Tag("<StartVector>").Int(1).Int(1 << 28).Int(7).Bytes();
+  const std::string bytes = Str("<StartVector>") + Ints({1, 1 << 28, 7});
   Vec v = Make({3});
   EXPECT_EQ(Load(v, bytes, false), -1);
   EXPECT_TRUE(Elements(v) == std::vector<int>{3});
-  const std::string too_many =
-      Record().Tag("<StartVector>").Int(1).Int(0x40000000).Bytes();
+  const std::string too_many = Str("<StartVector>") + Ints({1, 0x40000000});
   EXPECT_EQ(Load(v, too_many, false), -1);
   EXPECT_EQ(Load(v, too_many, true), -1);
 }
