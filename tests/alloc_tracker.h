@@ -163,5 +163,23 @@ void operator delete(void* p, std::size_t) noexcept {
 void operator delete[](void* p, std::size_t) noexcept {
   alloc_tracker::Release(p);
 }
+// The nothrow forms as well: a sanitizer's runtime brings its own, which
+// would give the replaced delete a block without the size header.
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
+  try {
+    return alloc_tracker::Allocate(n);
+  } catch (...) {
+    return nullptr;
+  }
+}
+void* operator new[](std::size_t n, const std::nothrow_t& t) noexcept {
+  return operator new(n, t);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+  alloc_tracker::Release(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
+  alloc_tracker::Release(p);
+}
 
 #endif  // QMDATA_TESTS_ALLOC_TRACKER_H_

@@ -4,8 +4,6 @@
 
 #include <climits>
 #include <cstdint>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
 
@@ -130,25 +128,4 @@ TEST(DataRange, LoadChecksVersion) {
     EXPECT_EQ(ThrownInt([&] { ok_in >> loaded; }), 0) << version;
     EXPECT_EQ(loaded, QmDataRange(8, 9)) << version;
   }
-}
-
-TEST(DataRange, ArchiveFailuresThrowMinusOne) {
-  std::istringstream empty("");
-  QmRTArchive empty_in(empty);
-  QmDataRange r(3, 4);
-  EXPECT_EQ(ThrownInt([&] { empty_in >> r; }), -1);
-  EXPECT_EQ(r, QmDataRange(3, 4));
-
-  // The length is cut short: the start stays loaded.
-  std::istringstream cut(Ints({1, 9}) + std::string("\x01\x02", 2));
-  QmRTArchive cut_in(cut);
-  EXPECT_EQ(ThrownInt([&] { cut_in >> r; }), -1);
-  EXPECT_EQ(r.start(), 9);
-  EXPECT_EQ(r.length(), 4);
-
-  struct RefusingBuf : std::streambuf {};  // overflow() always fails
-  RefusingBuf buf;
-  std::ostream os(&buf);
-  QmRTArchive out(os);
-  EXPECT_EQ(ThrownInt([&] { out << r; }), -1);
 }

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <initializer_list>
 #include <iterator>
+#include <new>
 #include <sstream>
 #include <streambuf>
 #include <string>
@@ -103,6 +104,35 @@ int ThrownInt(F&& f) {
     return 1;
   }
   return 0;
+}
+
+// How f ended: normally, with std::bad_alloc, the records' int -1, the
+// archive's error, or anything else.
+enum Outcome { kCompleted, kBadAlloc, kMinusOne, kArchiveError, kOther };
+
+template <typename F>
+Outcome OutcomeOf(F&& f) {
+  try {
+    f();
+  } catch (const std::bad_alloc&) {
+    return kBadAlloc;
+  } catch (int e) {
+    return e == -1 ? kMinusOne : kOther;
+  } catch (const QmArchiveError&) {
+    return kArchiveError;
+  } catch (...) {
+    return kOther;
+  }
+  return kCompleted;
+}
+
+// The bytes a vector's record takes, plain or compressed.
+template <typename V>
+std::string Serialized(V& v, bool compressed) {
+  std::ostringstream os;
+  QmRTArchive ar(os);
+  v.Serialize(ar, compressed);
+  return os.str();
 }
 
 #endif  // QMDATA_TESTS_RECORD_SUPPORT_H_

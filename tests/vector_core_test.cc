@@ -232,14 +232,6 @@ TEST(VectorConstruction, HugeCountsFailCleanly) {
   EXPECT_THROW(Vec(0x40000000, nullptr, 0), std::bad_array_new_length);
   EXPECT_THROW(Vec(INT_MAX, nullptr, 0), std::bad_array_new_length);
   EXPECT_TRACKED_EQ(scope.allocated(), 0);
-  if (!kAllocationsTracked) return;
-  // A failing element allocation releases the lock word and the count.
-  alloc_tracker::fail_countdown = 3;
-  EXPECT_THROW(Vec(4, nullptr, 0), std::bad_alloc);
-  alloc_tracker::fail_countdown = 2;
-  EXPECT_THROW(Vec(4, nullptr, 0), std::bad_alloc);
-  alloc_tracker::fail_countdown = 0;
-  EXPECT_EQ(scope.allocated(), scope.released());
 }
 
 TEST(VectorUnhook, CallerOwnsTheArrayAfterTheLastSharer) {
@@ -268,21 +260,15 @@ TEST(VectorUnhook, CallerOwnsTheArrayAfterTheLastSharer) {
 
 TEST(VectorAccess, IndexWrapsBothWays) {
   const Vec v = Make({10, 20, 30, 40, 50});
-  EXPECT_EQ(v[0], 10);
-  EXPECT_EQ(v[4], 50);
-  EXPECT_EQ(v[5], 10);
-  EXPECT_EQ(v[12], 30);
-  EXPECT_EQ(v[-1], 50);
-  EXPECT_EQ(v[-5], 10);
-  EXPECT_EQ(v[-6], 50);
-  EXPECT_EQ(v[INT_MIN], v[INT_MIN % 5 + 5]);
-  EXPECT_EQ(v[INT_MAX], v[INT_MAX % 5]);
-  v.setIndex(7);
-  EXPECT_EQ(v.getIndex(), 2);
-  v.setIndex(5);
-  EXPECT_EQ(v.getIndex(), 0);
+  // Index, and where it lands: INT_MIN % 5 is -3, INT_MAX % 5 is 2.
+  const int cases[][2] = {{0, 0},  {4, 4},  {5, 0},       {12, 2},     {-1, 4},
+                          {-5, 0}, {-6, 4}, {INT_MIN, 2}, {INT_MAX, 2}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(v[c[0]], (c[1] + 1) * 10) << c[0];
+    v.setIndex(c[0]);
+    EXPECT_EQ(v.getIndex(), c[1]) << c[0];
+  }
   v.setIndex(-2);
-  EXPECT_EQ(v.getIndex(), 3);
   EXPECT_EQ(*v, 40);
 }
 
