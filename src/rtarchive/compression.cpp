@@ -41,7 +41,15 @@ struct CZLibCompression::Blocks {
 CZLibCompression::CZLibCompression() : m_blocks(nullptr) {}
 
 CZLibCompression::Blocks* CZLibCompression::Book() {
-  if (m_blocks == nullptr) m_blocks = new (std::nothrow) Blocks;
+  // The throwing form, caught: it reaches a program's replacement of the
+  // global operator new, which some runtimes' nothrow form bypasses.
+  if (m_blocks == nullptr) {
+    try {
+      m_blocks = new Blocks;
+    } catch (const std::bad_alloc&) {
+      return nullptr;
+    }
+  }
   return m_blocks;
 }
 
