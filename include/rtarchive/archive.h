@@ -201,6 +201,7 @@ class QMDATA_EXPORT QmRTArchive {
            std::char_traits<char>::eof();
   }
   [[noreturn]] void Fail(const char* what) const;
+  std::streamoff BytesLeft(std::uint64_t n) const;
   // Moves exactly n bytes through the stream buffer and advances the offset;
   // fewer throws, naming `what`.
   void PutBytes(const void* data, std::size_t n, const char* what);

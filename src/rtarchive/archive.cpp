@@ -10,7 +10,7 @@
 #include <ostream>
 #include <string>
 
-#include "rtarchive/coding.h"
+#include "rtarchive/byteorder.h"
 
 namespace {
 
@@ -254,30 +254,30 @@ const void* QmRTArchive::ReadInPlace(std::size_t n) {
   return g;
 }
 
-bool QmRTArchive::MayHold(std::uint64_t n) const {
-  if (m_storing != 0 || n == 0) return true;
-  // Cheap answer first: bytes already in the get area.
+// How many bytes the stream holds after the read position: the get area's
+// count when it covers n, else the distance to a seekable stream's end; -1
+// when the stream cannot tell. The read position is left where it was.
+std::streamoff QmRTArchive::BytesLeft(std::uint64_t n) const {
   const std::streamsize avail = m_buf->in_avail();
-  if (avail > 0 && static_cast<std::uint64_t>(avail) >= n) return true;
+  if (avail > 0 && static_cast<std::uint64_t>(avail) >= n) return avail;
   const std::streampos here = m_buf->pubseekoff(0, std::ios::cur, std::ios::in);
-  if (here == std::streampos(std::streamoff(-1))) return true;  // not seekable
+  if (here == std::streampos(std::streamoff(-1))) return -1;  // not seekable
   const std::streampos end = m_buf->pubseekoff(0, std::ios::end, std::ios::in);
   // Back to where reading stands, whatever the probe found.
   m_buf->pubseekpos(here, std::ios::in);
-  if (end == std::streampos(std::streamoff(-1))) return true;
+  if (end == std::streampos(std::streamoff(-1))) return -1;
   const std::streamoff left = std::streamoff(end) - std::streamoff(here);
-  return left >= 0 && static_cast<std::uint64_t>(left) >= n;
+  return left < 0 ? 0 : left;
+}
+
+bool QmRTArchive::MayHold(std::uint64_t n) const {
+  if (m_storing != 0 || n == 0) return true;
+  const std::streamoff left = BytesLeft(n);
+  return left < 0 || static_cast<std::uint64_t>(left) >= n;
 }
 
 bool QmRTArchive::Holds(std::uint64_t n) const {
   if (m_storing != 0 || n == 0) return n == 0;
-  const std::streamsize avail = m_buf->in_avail();
-  if (avail > 0 && static_cast<std::uint64_t>(avail) >= n) return true;
-  const std::streampos here = m_buf->pubseekoff(0, std::ios::cur, std::ios::in);
-  if (here == std::streampos(std::streamoff(-1))) return false;
-  const std::streampos end = m_buf->pubseekoff(0, std::ios::end, std::ios::in);
-  m_buf->pubseekpos(here, std::ios::in);
-  if (end == std::streampos(std::streamoff(-1))) return false;
-  const std::streamoff left = std::streamoff(end) - std::streamoff(here);
+  const std::streamoff left = BytesLeft(n);
   return left >= 0 && static_cast<std::uint64_t>(left) >= n;
 }

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "rtarchive/codec.h"
-#include "rtarchive/coding.h"
+#include "rtarchive/zlib_bounds.h"
 
 struct CZLibCompression::Blocks {
   std::vector<void*> handed_out;  // malloc'd, freed by the destructor
