@@ -13,7 +13,6 @@
 
 struct CZLibCompression::Blocks {
   std::vector<void*> handed_out;  // malloc'd, freed by the destructor
-  qmdata::detail::ZlibCodec codec;
 
   Blocks() = default;
   Blocks(const Blocks&) = delete;
@@ -66,7 +65,8 @@ bool CZLibCompression::Compress(const void* in, unsigned long in_len,
   if (in_len == 0) in = &kNothing;
   Blocks* book = Book();
   if (book == nullptr) return false;
-  qmdata::detail::ZlibCodec& codec = book->codec;
+  // A codec per call: its state is the thread's, lent and given back.
+  qmdata::detail::ZlibCodec codec;
   const unsigned long bound = codec.Bound(in_len);
   if (bound == 0) return false;
   void* block = std::malloc(bound);
@@ -88,10 +88,7 @@ bool CZLibCompression::DecompressTo(const void* in, unsigned long in_len,
   if (!qmdata::detail::ZlibRawLengthPossible(in_len, raw_len)) return false;
   unsigned char spare = 0;
   if (raw_len == 0) out = &spare;
-  if (m_blocks != nullptr) {
-    return m_blocks->codec.DecompressTo(in, in_len, out, raw_len);
-  }
-  qmdata::detail::ZlibCodec codec;  // borrows the thread's codec state
+  qmdata::detail::ZlibCodec codec;
   return codec.DecompressTo(in, in_len, out, raw_len);
 }
 
