@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <iomanip>
 #include <ostream>
+#include <utility>
 
 #include "rtarchive/archive.h"
 
@@ -80,8 +81,7 @@ void QmDataRange::Serialize(QmRTArchive& archive) {
 }
 
 std::ostream& operator<<(std::ostream& stream, QmDataRange& range) {
-  range.Print(stream, -1);
-  return stream;
+  return stream << std::as_const(range);
 }
 
 QmRTArchive& operator<<(QmRTArchive& archive, QmDataRange& range) {
@@ -101,10 +101,7 @@ std::ostream& operator<<(std::ostream& stream, const QmDataRange& range) {
 
 QmRTArchive& operator<<(QmRTArchive& archive, const QmDataRange& range) {
   if (archive.m_storing == 0) throw -1;  // a const range cannot be loaded
-  try {
-    archive << QmDataRange::GetVersion() << range.start() << range.length();
-  } catch (...) {
-    throw -1;
-  }
+  // On a storing archive Serialize only reads the range.
+  const_cast<QmDataRange&>(range).Serialize(archive);  // NOLINT(cppcoreguidelines-pro-type-const-cast)
   return archive;
 }

@@ -5,6 +5,7 @@
 
 #include <iomanip>
 #include <ostream>
+#include <utility>
 
 #include "rtarchive/archive.h"
 
@@ -97,8 +98,7 @@ void QmDataSlice::Serialize(QmRTArchive& archive) {
 }
 
 std::ostream& operator<<(std::ostream& stream, QmDataSlice& slice) {
-  slice.Print(stream, -1);
-  return stream;
+  return stream << std::as_const(slice);
 }
 
 QmRTArchive& operator<<(QmRTArchive& archive, QmDataSlice& slice) {
@@ -118,13 +118,7 @@ std::ostream& operator<<(std::ostream& stream, const QmDataSlice& slice) {
 
 QmRTArchive& operator<<(QmRTArchive& archive, const QmDataSlice& slice) {
   if (archive.m_storing == 0) throw -1;  // a const slice cannot be loaded
-  try {
-    archive << QmDataSlice::GetVersion();
-    // Serialize only reads the list when the archive stores.
-    const_cast<QmMathLA::vector<int>&>(slice.vars()).Serialize(archive);  // NOLINT(cppcoreguidelines-pro-type-const-cast)
-    archive << slice.range();
-  } catch (...) {
-    throw -1;
-  }
+  // On a storing archive Serialize only reads the slice.
+  const_cast<QmDataSlice&>(slice).Serialize(archive);  // NOLINT(cppcoreguidelines-pro-type-const-cast)
   return archive;
 }
