@@ -231,6 +231,8 @@ TEST(VectorConstruction, HugeCountsFailCleanly) {
   alloc_tracker::Scope scope;
   EXPECT_THROW(Vec(0x40000000, nullptr, 0), std::bad_array_new_length);
   EXPECT_THROW(Vec(INT_MAX, nullptr, 0), std::bad_array_new_length);
+  int a[1] = {};
+  EXPECT_THROW(Vec(0x40000000, a, 1), std::bad_array_new_length);
   EXPECT_TRACKED_EQ(scope.allocated(), 0);
 }
 

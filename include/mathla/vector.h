@@ -87,7 +87,8 @@ class QMDATA_TEMPLATE vector {
   // count <= 0: empty. adopt != 0 with a non-null src: alias src (the caller
   // keeps ownership and the vector may write through it). Otherwise a fresh
   // block of count elements copied from src, or uninitialised if src is null.
-  // Throws std::bad_array_new_length for count >= 0x40000000.
+  // Throws std::bad_array_new_length for count >= 0x40000000, adopting or
+  // not.
   vector(int count, const T* src, int adopt);
   // The elements of src whose mask entry is non-zero, in a fresh block. An
   // empty mask selects everything; a mask shorter than src selects among the
@@ -164,9 +165,13 @@ class QMDATA_TEMPLATE vector {
   // answer in index (0 when empty).
   T sum() const;
   T sumsq() const;
-  // Truncated square roots; -2147483648 when the sum of squares wrapped
-  // negative.
+  // The square root of sumsq(), truncated; -2147483648 when the sum of
+  // squares wrapped negative.
   T norm() const;
+  // The square root of sumsq() / elems(), truncated, with the integer
+  // division first: -2147483648 only when that quotient is negative (a
+  // wrapped sum of -2 over 3 elements divides to 0 and gives 0); 0 when
+  // empty.
   T rms() const;
   T maxabs(int& index) const;
   T maximum(int& index) const;

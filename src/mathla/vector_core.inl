@@ -43,6 +43,8 @@ void vector<T>::commoninit(int count, T* src, int adopt) {
     nullinit();
     return;
   }
+  // Adopted or owned, a vector never has a count its byte size cannot hold.
+  if (count >= kMaxElems) throw std::bad_array_new_length();
   if (adopt != 0 && src != nullptr) {
     m_n = count;
     m_data = src;
@@ -51,7 +53,6 @@ void vector<T>::commoninit(int count, T* src, int adopt) {
     m_lock = nullptr;
     return;
   }
-  if (count >= kMaxElems) throw std::bad_array_new_length();
   // Lock word, shared count, elements: allocated in this order, and released
   // again if a later allocation fails.
   int* lock = new int(0);
