@@ -164,13 +164,13 @@ runtime_dlls() {  # $1: i686 or x86_64
   [ "$1" = x86_64 ] || echo libgcc_s_dw2-1.dll libwinpthread-1.dll
 }
 
-# Every module imports only the system DLLs, libqmdata.dll and the target's
-# runtime DLLs; on i686 each imports the shared libgcc and defines no
-# unwinder of its own.
+# Every module imports only the system DLLs, the two libraries' DLLs
+# (libqmdata.dll, libqmdata_rtarchive.dll) and the target's runtime DLLs; on
+# i686 each imports the shared libgcc and defines no unwinder of its own.
 check_modules() {  # $1: i686 or x86_64, then the modules
   local arch=$1 objdump=$1-w64-mingw32-objdump nm=$1-w64-mingw32-nm f d bad=0
   shift
-  local allowed=" kernel32.dll msvcrt.dll libqmdata.dll $(runtime_dlls "$arch") "
+  local allowed=" kernel32.dll msvcrt.dll libqmdata.dll libqmdata_rtarchive.dll $(runtime_dlls "$arch") "
   for f in "$@"; do
     case " $(runtime_dlls "$arch") " in *" $(basename "$f") "*) continue ;; esac
     local dlls
@@ -209,6 +209,10 @@ check_win_imports() {  # $1: i686 or x86_64
   done
   [ "$("$objdump" -p "$b/bin/libqmdata.dll" | grep -c 'vectorIiE')" -gt 0 ] ||
     { echo "  libqmdata.dll exports no vector<int> members" >&2; bad=1; }
+  [ "$("$objdump" -p "$b/bin/libqmdata_rtarchive.dll" | grep -c 'QmRTArchive')" -gt 0 ] ||
+    { echo "  libqmdata_rtarchive.dll exports no QmRTArchive members" >&2; bad=1; }
+  "$objdump" -p "$b/bin/libqmdata.dll" | grep -qi 'DLL Name: libqmdata_rtarchive.dll' ||
+    { echo "  libqmdata.dll does not import libqmdata_rtarchive.dll" >&2; bad=1; }
   return $bad
 }
 
@@ -222,7 +226,7 @@ consumer_win() {  # $1: i686 or x86_64
   [ "$1" = i686 ] || own=-static
   rm -rf "$stage" "$work"
   cmake --install "$b" --prefix "$stage" >/dev/null
-  for d in $(runtime_dlls "$1"); do
+  for d in $(runtime_dlls "$1") libqmdata_rtarchive.dll; do
     [ -f "$stage/bin/$d" ] || { echo "  $d is not installed beside libqmdata.dll" >&2; return 1; }
   done
   cmake -S "$ROOT/tests/consumer" -B "$work/cmake" -G Ninja \

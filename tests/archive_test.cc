@@ -1,4 +1,5 @@
 #include "rtarchive/archive.h"
+#include "rtarchive/bulk.h"
 
 #include <algorithm>
 #include <climits>
@@ -214,27 +215,21 @@ TEST(ArchivePrimitives, WritesReachTheStreamAtOnce) {
   std::remove(path.c_str());
 }
 
-TEST(ArchivePrimitives, MayHoldAndKeepsPosition) {
+TEST(ArchivePrimitives, BytesLeftKeepsPosition) {
   std::istringstream is(std::string(10, 'x'));
   QmRTArchive ar(is);
   char raw[3];
   ar.Read(raw, 3);
-  EXPECT_TRUE(ar.MayHold(0));
-  EXPECT_TRUE(ar.MayHold(7));
-  EXPECT_FALSE(ar.MayHold(8));
-  EXPECT_FALSE(ar.MayHold(1ull << 40));
+  EXPECT_EQ(QmRTArchiveBulk::BytesLeft(ar, 7), 7);
+  EXPECT_EQ(QmRTArchiveBulk::BytesLeft(ar, 1ull << 40), 7);
   EXPECT_EQ(is.tellg(), 3);
   EXPECT_EQ(ar.Read(raw, 3), 3u);
-
-  // A stream that cannot seek may hold anything.
+  EXPECT_EQ(QmRTArchiveBulk::BytesLeft(ar, 5), 4);
+  // A stream that cannot seek cannot tell.
   LimitedSink none(0);
   std::istream unseekable(&none);
   QmRTArchive a2(unseekable);
-  EXPECT_TRUE(a2.MayHold(1ull << 40));
-  // ... and vouches for nothing; a string stream vouches for what it holds.
-  EXPECT_FALSE(a2.Holds(1));
-  EXPECT_TRUE(ar.Holds(4));
-  EXPECT_FALSE(ar.Holds(5));
+  EXPECT_EQ(QmRTArchiveBulk::BytesLeft(a2, 1), -1);
   EXPECT_EQ(is.tellg(), 6);
 }
 
@@ -256,28 +251,18 @@ TEST(ArchivePrimitives, IntArraysMatchPerIntForm) {
                                : ss.rdbuf());
       QmRTArchive out(static_cast<std::ostream&>(io));
       if (convert) QmRTArchiveTestAccess::ConvertInts(out);
-      out.WriteInts(values.data(), 1);
-      out.WriteInts(values.data() + 1, values.size() - 1);
-      out.WriteInts(nullptr, 0);
+      QmRTArchiveBulk::WriteInts(out, values.data(), 1);
+      QmRTArchiveBulk::WriteInts(out, values.data() + 1, values.size() - 1);
+      QmRTArchiveBulk::WriteInts(out, nullptr, 0);
       EXPECT_EQ(out.Offset(), values.size() * 4);
       io.rdbuf()->pubsync();
       EXPECT_EQ(chunked ? cbuf.m_data : ss.str(), one_by_one.str());
       QmRTArchive in(static_cast<std::istream&>(io));
       if (convert) QmRTArchiveTestAccess::ConvertInts(in);
       std::vector<int> back(values.size());
-      in.ReadInts(back.data(), back.size());
+      QmRTArchiveBulk::ReadInts(in, back.data(), back.size());
       EXPECT_TRUE(back == values) << convert << chunked;
     }
-    // In-place order conversion is its own inverse.
-    std::vector<int> block = values;
-    std::istringstream is;
-    QmRTArchive ar(is);
-    if (convert) QmRTArchiveTestAccess::ConvertInts(ar);
-    EXPECT_EQ(ar.ConvertsInts(), convert);
-    ar.ToArchiveOrder(block.data(), block.size());
-    EXPECT_EQ(std::memcmp(block.data(), one_by_one.str().data(), 12000), 0);
-    ar.FromArchiveOrder(block.data(), block.size());
-    EXPECT_TRUE(block == values);
   }
 }
 
@@ -290,30 +275,18 @@ TEST(ArchivePrimitives, ShortIntArrayReadCountsWholeInts) {
     ar >> first;
     int out[4] = {};
     try {
-      ar.ReadInts(out, 4);
+      QmRTArchiveBulk::ReadInts(ar, out, 4);
       FAIL() << "no throw";
     } catch (const QmArchiveError& e) {
-      const std::string what = e.what();
-      EXPECT_NE(what.find("2 whole ints arrived"), std::string::npos) << what;
-      EXPECT_NE(what.find("offset 12"), std::string::npos) << what;
+      EXPECT_EQ(e.offset(), 4u);
+      EXPECT_EQ(e.needed(), 16u);
+      EXPECT_EQ(e.arrived(), 10u);
+      EXPECT_TRUE(e.truncated());
     }
     EXPECT_TRUE(is.bad());
     EXPECT_EQ(out[0], 1);
     EXPECT_EQ(out[1], 2);
   }
-}
-
-TEST(ArchivePrimitives, ReadInPlaceOnlyFromGetArea) {
-  std::istringstream is("abcdefgh");
-  QmRTArchive ar(is);
-  const char* p = static_cast<const char*>(ar.ReadInPlace(3));
-  ASSERT_NE(p, nullptr);
-  EXPECT_EQ(std::string(p, 3), "abc");
-  EXPECT_EQ(ar.ReadInPlace(6), nullptr);  // only 5 are left
-  EXPECT_EQ(ar.Offset(), 3u);
-  char rest[5];
-  EXPECT_EQ(ar.Read(rest, 5), 5u);
-  EXPECT_EQ(std::string(rest, 5), "defgh");
 }
 
 TEST(ArchivePrimitives, StreamWithoutBufferIsRefused) {

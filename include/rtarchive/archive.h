@@ -15,10 +15,8 @@
 // Every write reaches the stream's buffer when the call returns; the archive
 // keeps no buffer of its own. Every failure (a short read, a stream error, a
 // string longer than the reader's limit, a value too large for its field)
-// throws QmArchiveError, whose message names the failure and the byte offset
-// counted from where the archive started.
-//
-// Thread safety: an archive, like its stream, is used by one thread at a time.
+// throws QmArchiveError, which names the failure and the byte offset counted
+// from where the archive started.
 //
 // A stream buffer that throws (a caller's own std::streambuf whose overflow,
 // underflow or xsputn/xsgetn throws): the archive does not catch it, so the
@@ -31,6 +29,12 @@
 // The records (Serialize and the archive operators built on it) turn it,
 // like every other failure, into their int -1; the quality tag's store
 // operator has no handler and passes it through.
+//
+// The archive and its compressor (rtarchive/compression.h) are a library of
+// their own, libqmdata_rtarchive, which the value classes link;
+// rtarchive/bulk.h adds the block transfers that record code may use.
+//
+// Thread safety: an archive, like its stream, is used by one thread at a time.
 
 #ifndef QMDATA_RTARCHIVE_ARCHIVE_H_
 #define QMDATA_RTARCHIVE_ARCHIVE_H_
@@ -42,16 +46,40 @@
 #include <streambuf>
 #include <string>
 
-#include "qmdata/export.h"
 #include "rtarchive/byteorder.h"
+#include "rtarchive/export.h"
 
-// Thrown for every failure of a QmRTArchive operation.
-class QMDATA_EXPORT QmArchiveError : public std::runtime_error {
+// Thrown for every failure of a QmRTArchive operation. Besides its message it
+// says where: the byte offset of the failing item's start, counted from where
+// the archive began, and, for a read that ran out of data, how many of the
+// item's bytes arrived.
+class QMDATA_RTARCHIVE_EXPORT QmArchiveError : public std::runtime_error {
  public:
   explicit QmArchiveError(const std::string& what);
+  // A failure of the item at `offset`; a read of `needed` bytes of which only
+  // `arrived` came has arrived < needed.
+  QmArchiveError(const std::string& what, std::uint64_t offset,
+                 std::uint64_t needed, std::uint64_t arrived,
+                 bool stream_failed_before);
+
+  std::uint64_t offset() const noexcept { return m_offset; }
+  std::uint64_t needed() const noexcept { return m_needed; }
+  std::uint64_t arrived() const noexcept { return m_arrived; }
+  // True for a read that found fewer bytes than its item needs.
+  bool truncated() const noexcept { return m_arrived < m_needed; }
+  // True when the stream was already in a failed state (failbit or badbit)
+  // before the failing operation: a file that did not open, or an earlier
+  // failure on the same stream.
+  bool stream_failed_before() const noexcept { return m_stream_failed; }
+
+ private:
+  std::uint64_t m_offset = 0;
+  std::uint64_t m_needed = 0;
+  std::uint64_t m_arrived = 0;
+  bool m_stream_failed = false;
 };
 
-class QMDATA_EXPORT QmRTArchive {
+class QMDATA_RTARCHIVE_EXPORT QmRTArchive {
  public:
   // The direction of an archive on a stream that both reads and writes.
   enum class Mode { Store, Load };
@@ -88,9 +116,7 @@ class QMDATA_EXPORT QmRTArchive {
   // Non-zero while storing, zero while loading.
   int m_storing;
 
-  // A 4-byte two's-complement int. With 4 bytes of room in the buffer's put
-  // area (get area) this is one bounds check and one copy; otherwise it goes
-  // byte by byte through sputc (sbumpc).
+  // A 4-byte two's-complement int.
   QmRTArchive& operator<<(int value) {
     const auto u = static_cast<std::uint32_t>(value);
     char* p = Area::Pptr(m_buf);
@@ -100,7 +126,7 @@ class QMDATA_EXPORT QmRTArchive {
     } else if (!(PutByte(u) && PutByte(u >> 8) && PutByte(u >> 16) &&
                  PutByte(u >> 24))) {
       // && keeps the bytes in order and stops at the first failure.
-      Fail("write of an int");
+      Fail("write of an int", 0, 0);
     }
     m_offset += 4;
     return *this;
@@ -113,35 +139,17 @@ class QMDATA_EXPORT QmRTArchive {
           reinterpret_cast<const unsigned char*>(g));
       Area::Gbump(m_buf, 4);
     } else {
-      for (int shift = 0; shift < 32; shift += 8) {
+      for (unsigned got = 0; got < 4; ++got) {
         const auto c = m_buf->sbumpc();
-        if (c == std::char_traits<char>::eof()) Fail("read of an int");
-        u |= static_cast<std::uint32_t>(static_cast<unsigned char>(c)) << shift;
+        if (c == std::char_traits<char>::eof()) Fail("read of an int", 4, got);
+        u |= static_cast<std::uint32_t>(static_cast<unsigned char>(c))
+             << (8 * got);
       }
     }
     m_offset += 4;
     value = static_cast<int>(u);
     return *this;
   }
-  // n ints, exactly as n calls of operator<< (operator>>) would move them.
-  // Where the host's ints already have the archive's byte order, each
-  // bounded piece of the array is one sputn (sgetn); otherwise the ints are
-  // converted through a small local buffer. A short read throws with the
-  // number of whole ints that arrived; those are in data[0, k), the rest of
-  // data is unspecified.
-  void WriteInts(const int* data, std::size_t n);
-  void ReadInts(int* data, std::size_t n);
-  // Converts n ints in place between host order and the archive's byte order
-  // (either direction: the conversion is its own inverse). Nothing changes on
-  // a host whose ints already have the archive's order. For blocks that pass
-  // through other code as raw bytes, such as a compressor.
-  void ToArchiveOrder(int* data, std::size_t n) const;
-  void FromArchiveOrder(int* data, std::size_t n) const {
-    ToArchiveOrder(data, n);
-  }
-  // True when ToArchiveOrder changes ints (the host's order differs), so a
-  // caller that must not change its own block copies it first.
-  bool ConvertsInts() const { return m_convert_ints; }
   // A 4-byte unsigned length; storing a value above 0xFFFFFFFF throws.
   QmRTArchive& operator<<(unsigned long value);
   QmRTArchive& operator>>(unsigned long& value);
@@ -157,37 +165,19 @@ class QMDATA_EXPORT QmRTArchive {
   void Write(const void* data, unsigned n);
   // Reads exactly n raw bytes into data and returns n; fewer throws.
   unsigned Read(void* data, unsigned n);
-  // When the stream buffer's get area already holds the next n bytes (string
-  // streams, memory buffers), consumes them and returns where they lie, valid
-  // until the next operation on the stream; otherwise returns null and
-  // consumes nothing. Lets a loader use a block without copying it.
-  const void* ReadInPlace(std::size_t n);
 
   // Bytes written or read so far.
   std::uint64_t Offset() const { return m_offset; }
-  // False only when the stream is known to hold fewer than n bytes after the
-  // read position (a seekable stream near its end). Loaders use it to refuse
-  // a claimed size before allocating for it.
-  bool MayHold(std::uint64_t n) const;
-  // True only when the stream is known to hold at least n bytes after the
-  // read position (get area or a seekable stream's end); a stream that
-  // cannot tell gives false. Loaders allocate a claimed size up front only
-  // when this vouches for it.
-  bool Holds(std::uint64_t n) const;
 
  private:
-  // Forces the int-array paths of a host whose ints are not in the archive's
-  // byte order, so that they are built and tested on every host.
+  // Block transfers for record code (rtarchive/bulk.h).
+  friend class QmRTArchiveBulk;
+  // Makes an archive convert int arrays as on a host whose ints are not in
+  // the archive's byte order, so that those paths run on every host.
   friend struct QmRTArchiveTestAccess;
 
   // The stream buffer's put and get area pointers, which std::streambuf
-  // offers only to derived classes: a pointer to a protected member formed
-  // inside a derived class may be applied to any std::streambuf. What it
-  // buys: an int whose 4 bytes fit in the area is one inline bounds check and
-  // copy, 3.7x (store) and 5x (load) faster than a 4-byte sputn (sgetn) per
-  // int, measured with libstdc++ string streams (bench/archive_bench:
-  // BM_IntOperator* against BM_PlainStoreSputnLoop, BM_PlainLoadSgetnLoop).
-  // The string fast path of ReadString uses it too.
+  // offers only to derived classes (archive.cpp says what they buy).
   struct Area : std::streambuf {
     static char* Pptr(std::streambuf* b) { return (b->*&Area::pptr)(); }
     static char* Epptr(std::streambuf* b) { return (b->*&Area::epptr)(); }
@@ -200,8 +190,10 @@ class QMDATA_EXPORT QmRTArchive {
     return m_buf->sputc(static_cast<char>(byte & 0xFF)) !=
            std::char_traits<char>::eof();
   }
-  [[noreturn]] void Fail(const char* what) const;
-  std::streamoff BytesLeft(std::uint64_t n) const;
+  // Throws QmArchiveError for the item that starts at the current offset;
+  // for a read, `arrived` of its `needed` bytes came (both 0 otherwise).
+  [[noreturn]] void Fail(const char* what, std::uint64_t needed,
+                         std::uint64_t arrived) const;
   // Moves exactly n bytes through the stream buffer and advances the offset;
   // fewer throws, naming `what`.
   void PutBytes(const void* data, std::size_t n, const char* what);

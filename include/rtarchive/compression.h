@@ -9,15 +9,19 @@
 // The backend is libdeflate where the build found it, zlib otherwise; both
 // write and read the same stream format, so either reads the other's output.
 //
+// Decompress allocates raw_len bytes for a stream that can produce them;
+// record code that must not allocate for an unproven claim decodes through
+// QmRTArchiveBulk::Inflate (rtarchive/bulk.h) instead.
+//
 // Thread safety: one object is used by one thread at a time; distinct
 // objects are independent.
 
 #ifndef QMDATA_RTARCHIVE_COMPRESSION_H_
 #define QMDATA_RTARCHIVE_COMPRESSION_H_
 
-#include "qmdata/export.h"
+#include "rtarchive/export.h"
 
-class QMDATA_EXPORT CZLibCompression {
+class QMDATA_RTARCHIVE_EXPORT CZLibCompression {
  public:
   // Allocates nothing and never throws: the bookkeeping for blocks handed
   // out is made by the first call that hands one out (a call that cannot
@@ -39,11 +43,6 @@ class QMDATA_EXPORT CZLibCompression {
   // stream could not possibly produce): *out is left as it was.
   bool Decompress(void* in, unsigned long in_len, unsigned long raw_len,
                   void** out);
-  // As Decompress, but into the caller's buffer out[0, raw_len); on false the
-  // buffer's contents are unspecified.
-  bool DecompressTo(const void* in, unsigned long in_len, void* out,
-                    unsigned long raw_len);
-
   // "libdeflate" or "zlib": the backend this build uses.
   static const char* Backend();
 

@@ -7,6 +7,7 @@
 #include <ostream>
 #include <utility>
 
+#include "qmdata/record_failure.h"
 #include "rtarchive/archive.h"
 
 QmDataRange::QmDataRange(int start, int length)
@@ -64,20 +65,26 @@ void QmDataRange::Print(std::ostream& stream, int width) const {
 //   int start     taken as read, never normalised
 //   int length    taken as read, never normalised
 void QmDataRange::Serialize(QmRTArchive& archive) {
-  try {
+  using qmdata::detail::RecordSteps;
+  qmdata::detail::GuardRecord("range record", archive, [&](RecordSteps& at) {
+    at.Item("the version", 4);
     if (archive.m_storing != 0) {
-      archive << GetVersion() << m_start << m_length;
-    } else {
-      int version = 0;
-      archive >> version;
-      if (version > GetVersion()) throw -1;
-      // Straight into the fields: a failure on the length keeps the start.
-      archive >> m_start;
-      archive >> m_length;
+      archive << GetVersion();
+      at.Item("the start", 4);
+      archive << m_start;
+      at.Item("the length", 4);
+      archive << m_length;
+      return;
     }
-  } catch (...) {
-    throw -1;
-  }
+    int version = 0;
+    archive >> version;
+    qmdata::detail::CheckVersion(at, version, GetVersion());
+    // Straight into the fields: a failure on the length keeps the start.
+    at.Item("the start", 4);
+    archive >> m_start;
+    at.Item("the length", 4);
+    archive >> m_length;
+  });
 }
 
 std::ostream& operator<<(std::ostream& stream, QmDataRange& range) {
@@ -100,7 +107,7 @@ std::ostream& operator<<(std::ostream& stream, const QmDataRange& range) {
 }
 
 QmRTArchive& operator<<(QmRTArchive& archive, const QmDataRange& range) {
-  if (archive.m_storing == 0) throw -1;  // a const range cannot be loaded
+  qmdata::detail::RefuseConstLoad("range record", archive, "range");
   // On a storing archive Serialize only reads the range.
   const_cast<QmDataRange&>(range).Serialize(archive);  // NOLINT(cppcoreguidelines-pro-type-const-cast)
   return archive;

@@ -7,6 +7,7 @@
 #include <ostream>
 #include <utility>
 
+#include "qmdata/record_failure.h"
 #include "rtarchive/archive.h"
 
 QmDataSlice::QmDataSlice() : m_vars(), m_range(0, 1) {}
@@ -82,19 +83,21 @@ void QmDataSlice::Print(std::ostream& stream, int width) const {
 //   vector record      the plain record of the variable list
 //   range record       1, start, length
 void QmDataSlice::Serialize(QmRTArchive& archive) {
-  try {
+  using qmdata::detail::RecordSteps;
+  qmdata::detail::GuardRecord("slice record", archive, [&](RecordSteps& at) {
+    at.Item("the version", 4);
     if (archive.m_storing != 0) {
       archive << GetVersion();
     } else {
       int version = 0;
       archive >> version;
-      if (version > GetVersion()) throw -1;
+      qmdata::detail::CheckVersion(at, version, GetVersion());
     }
+    at.Item("the variable list");
     m_vars.Serialize(archive);
+    at.Item("the range");
     m_range.Serialize(archive);
-  } catch (...) {
-    throw -1;
-  }
+  });
 }
 
 std::ostream& operator<<(std::ostream& stream, QmDataSlice& slice) {
@@ -117,7 +120,7 @@ std::ostream& operator<<(std::ostream& stream, const QmDataSlice& slice) {
 }
 
 QmRTArchive& operator<<(QmRTArchive& archive, const QmDataSlice& slice) {
-  if (archive.m_storing == 0) throw -1;  // a const slice cannot be loaded
+  qmdata::detail::RefuseConstLoad("slice record", archive, "slice");
   // On a storing archive Serialize only reads the slice.
   const_cast<QmDataSlice&>(slice).Serialize(archive);  // NOLINT(cppcoreguidelines-pro-type-const-cast)
   return archive;

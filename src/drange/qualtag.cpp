@@ -4,6 +4,9 @@
 
 #include "drange/qualtag.h"
 
+#include <string>
+
+#include "qmdata/record_failure.h"
 #include "rtarchive/archive.h"
 
 namespace {
@@ -23,19 +26,22 @@ QmRTArchive& operator<<(QmRTArchive& archive, qmo_qualtag& tag) {
 }
 
 QmRTArchive& operator<<(QmRTArchive& archive, const qmo_qualtag& tag) {
-  if (archive.m_storing == 0) throw -1;  // a const tag cannot be loaded
+  qmdata::detail::RefuseConstLoad("quality tag", archive, "tag");
   WriteTag(archive, tag);
   return archive;
 }
 
 QmRTArchive& operator>>(QmRTArchive& archive, qmo_qualtag& tag) {
-  int value = 0;
-  try {
+  using qmdata::detail::RecordSteps;
+  qmdata::detail::GuardRecord("quality tag", archive, [&](RecordSteps& at) {
+    at.Item("the value", 4);
+    int value = 0;
     archive >> value;
-  } catch (...) {
-    throw -1;
-  }
-  if (value != qmo_qual_bad && value != qmo_qual_good) throw -1;
-  tag = static_cast<qmo_qualtag>(value);
+    if (value != qmo_qual_bad && value != qmo_qual_good) {
+      const std::string v = std::to_string(value);
+      at.Refuse("0 or 1", "value " + v, "value " + v + " is neither 0 nor 1");
+    }
+    tag = static_cast<qmo_qualtag>(value);
+  });
   return archive;
 }

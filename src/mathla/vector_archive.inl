@@ -3,19 +3,27 @@
 //
 // Loading reads the elements into a fresh local vector and puts it in place
 // (assigns it to this vector) only once every element is in, so a failed load
-// leaves the vector as it was and no element the input did not carry.
+// leaves the vector as it was and no element the input did not carry. Claims
+// are trusted only as far as the input backs them: a block is allocated at
+// once when it is small or the stream vouches for its bytes, and otherwise
+// grows with what arrives (plain records) or with what the compressed block
+// has actually decoded to (compressed records).
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <type_traits>
 #include <vector>
 
 #include "mathla/vector.h"
+#include "qmdata/archive_adapter.h"
+#include "qmdata/pieces.h"
+#include "qmdata/record_failure.h"
 #include "rtarchive/archive.h"
 #include "rtarchive/compression.h"
-#include "rtarchive/zlib_bounds.h"
 
 namespace QmMathLA {
 
@@ -23,195 +31,256 @@ namespace {
 namespace vector_record {
 
 using Vec = vector<int>;
+using qmdata::detail::RecordSteps;
 
 constexpr char kStartTag[] = "<StartVector>";
 constexpr char kEndTag[] = "<EndVector>";
 // A tag is read into 20 bytes: at most 19 characters and the NUL.
 constexpr unsigned kTagLimit = 19;
 constexpr std::uint64_t kBytesPerElem = 4;
-// Counts from here on cannot be held by one block (4 GiB and more).
-constexpr int kCountLimit = 0x40000000;
 // Claims of up to this many bytes get their block at once: a fixed amount,
 // whatever the stream can vouch for.
 constexpr std::uint64_t kSmallClaim = std::uint64_t{16} * 1024;
-// A claim the stream cannot vouch for is read in pieces that double from the
-// first size up to the last, so memory grows with the bytes that arrive.
-constexpr std::size_t kFirstPiece = std::size_t{16} * 1024;
-constexpr std::size_t kLargestPiece = std::size_t{64} * 1024 * 1024;
+// A compressed block that claims to decode to at most this many bytes is
+// decoded straight into the vector's fresh block. A larger claim is decoded
+// into pieces that grow with the output actually produced (the first of
+// kFirstDecodePiece bytes), so a load takes at most about this plus twice
+// the decoded bytes, whatever the block claims.
+constexpr std::uint64_t kDirectDecode = std::uint64_t{8} * 1024 * 1024;
+constexpr std::uint64_t kFirstDecodePiece = std::uint64_t{1} * 1024 * 1024;
 // A compressed record with a compressed length of 0 loads as count zeros;
 // such a record is 48 bytes whatever its count, so its count is capped at
 // 4 Mi elements (16 MiB of zeros).
 constexpr int kMaxZeroRecordCount = 4 * 1024 * 1024;
+// Deflate expands at most about 1032:1 (a 258-byte match costs at least two
+// bits), so packed_len bytes decode to at most packed_len * 1032 + 64.
+constexpr std::uint64_t kDeflateMaxExpansion = 1032;
+constexpr std::uint64_t kDeflateExpansionSlack = 64;
 
-// Items of E read in pieces that double in size, then moved into one block.
-template <typename E>
-class Pieces {
- public:
-  // Reads count items through read(E* dst, std::size_t n), piece by piece.
-  template <typename Read>
-  void Fill(std::size_t count, Read read) {
-    std::size_t next = kFirstPiece / sizeof(E);
-    for (std::size_t got = 0; got < count;) {
-      const std::size_t k = count - got < next ? count - got : next;
-      m_parts.emplace_back();  // may throw; nothing is owned yet
-      m_parts.back().reset(new E[k]);
-      m_sizes.push_back(k);
-      read(m_parts.back().get(), k);
-      got += k;
-      if (next < kLargestPiece / sizeof(E)) next *= 2;
+// The raw block of a compressed record holds each element least significant
+// byte first. On a host that stores ints otherwise the elements are
+// converted in place; the conversion is its own inverse.
+void ConvertRawBlock(int* data, std::size_t n) {
+  if constexpr (std::endian::native != std::endian::little) {
+    for (std::size_t i = 0; i < n; ++i) {
+      const auto u = static_cast<std::uint32_t>(data[i]);
+      const unsigned char bytes[4] = {
+          static_cast<unsigned char>(u), static_cast<unsigned char>(u >> 8),
+          static_cast<unsigned char>(u >> 16),
+          static_cast<unsigned char>(u >> 24)};
+      std::memcpy(&data[i], bytes, sizeof bytes);
+    }
+  } else {
+    static_cast<void>(data);
+    static_cast<void>(n);
+  }
+}
+
+// s as a quoted string, with control and non-ASCII bytes as \xHH.
+std::string Quoted(const char* s) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string q = "\"";
+  for (; *s != '\0'; ++s) {
+    const auto c = static_cast<unsigned char>(*s);
+    if (c < 0x20 || c >= 0x7F) {
+      q += "\\x";
+      q += kHex[c >> 4];
+      q += kHex[c & 0xF];
+    } else {
+      q += static_cast<char>(c);
     }
   }
-  // Copies every piece to dst in order, freeing each once copied.
-  void MoveTo(E* dst) {
-    for (std::size_t i = 0; i < m_parts.size(); ++i) {
-      std::memcpy(dst, m_parts[i].get(), m_sizes[i] * sizeof(E));
-      dst += m_sizes[i];
-      m_parts[i].reset();
-    }
-  }
+  return q + "\"";
+}
 
- private:
-  std::vector<std::unique_ptr<E[]>> m_parts;
-  std::vector<std::size_t> m_sizes;
-};
+std::string Bytes(std::uint64_t n) {
+  return std::to_string(n) + (n == 1 ? " byte" : " bytes");
+}
 
-void WriteTag(QmRTArchive& ar, const char* tag) { ar.WriteString(tag); }
-
-// Reads a tag and throws -1 unless it equals tag as a NUL-terminated string.
-void ReadTag(QmRTArchive& ar, const char* tag) {
+// Reads a tag and refuses it unless it equals tag as a NUL-terminated string.
+void ReadTag(RecordSteps& at, QmRTArchive& ar, const char* tag) {
   char buf[kTagLimit + 1];
   ar.ReadString(buf, kTagLimit);
-  if (std::strcmp(buf, tag) != 0) throw -1;
+  if (std::strcmp(buf, tag) != 0) {
+    at.Refuse(Quoted(tag), Quoted(buf),
+              "tag " + Quoted(buf) + " is not " + Quoted(tag));
+  }
+}
+
+// Refuses a claim of `needed` bytes that the stream says it cannot hold.
+void RefuseUnlessHeld(RecordSteps& at, std::int64_t left, std::uint64_t needed,
+                      const char* item) {
+  if (left >= 0 && static_cast<std::uint64_t>(left) < needed) {
+    at.Refuse(Bytes(needed), Bytes(static_cast<std::uint64_t>(left)),
+              std::string(item) + " needs " + Bytes(needed) +
+                  ", the stream holds only " +
+                  std::to_string(left) + " (truncated)");
+  }
 }
 
 // --- storing ---------------------------------------------------------------
 
-void WriteHeader(QmRTArchive& ar, int n) {
-  WriteTag(ar, kStartTag);
+void WriteHeader(RecordSteps& at, QmRTArchive& ar, int n) {
+  // Such a count cannot come from a vector; refused before anything is
+  // written, since no loader would accept the record.
+  if (n >= kMaxElems) {
+    at.Refuse("a count below " + std::to_string(kMaxElems),
+              "count " + std::to_string(n),
+              "count " + std::to_string(n) + " is too large to store");
+  }
+  at.Item("the start tag");
+  ar.WriteString(kStartTag);
+  at.Item("the version", 4);
   ar << Vec::GetVersion();
+  at.Item("the count", 4);
   ar << n;
 }
 
-void StorePlain(QmRTArchive& ar, const int* data, int n) {
-  WriteHeader(ar, n);
-  if (n > 0) ar.WriteInts(data, static_cast<std::size_t>(n));
-  WriteTag(ar, kEndTag);
+void StorePlain(RecordSteps& at, QmRTArchive& ar, const int* data, int n) {
+  WriteHeader(at, ar, n);
+  if (n > 0) {
+    at.Item("the element block", static_cast<std::uint64_t>(n) * kBytesPerElem);
+    qmdata::detail::WriteInts(ar, data, static_cast<std::size_t>(n));
+  }
+  at.Item("the end tag");
+  ar.WriteString(kEndTag);
 }
 
-void StoreCompressed(QmRTArchive& ar, const int* data, int n) {
-  WriteHeader(ar, n);
+void StoreCompressed(RecordSteps& at, QmRTArchive& ar, const int* data,
+                     int n) {
+  WriteHeader(at, ar, n);
+  static const int kNothing = 0;
   const unsigned long raw_len =
       n > 0 ? static_cast<unsigned long>(n) * kBytesPerElem : 0;
-  // Compressed where they lie unless the archive's byte order differs.
-  const void* raw = data;
+  // Compressed where they lie unless the host's byte order differs.
+  const void* raw = n > 0 ? data : &kNothing;
   std::unique_ptr<int[]> converted;
-  if (n > 0 && ar.ConvertsInts()) {
+  if (n > 0 && std::endian::native != std::endian::little) {
     converted.reset(new int[static_cast<std::size_t>(n)]);
     std::memcpy(converted.get(), data, raw_len);
-    ar.ToArchiveOrder(converted.get(), static_cast<std::size_t>(n));
+    ConvertRawBlock(converted.get(), static_cast<std::size_t>(n));
     raw = converted.get();
   }
   CZLibCompression z;
+  at.Item("the raw length", 4);
   ar << raw_len;
   unsigned long packed_len = 0;
   void* packed = nullptr;
   // A record without its elements would load as zeros: refuse instead.
-  if (!z.Compress(raw, raw_len, packed_len, &packed)) throw -1;
+  if (!z.Compress(raw, raw_len, packed_len, &packed)) {
+    at.Refuse("", "", "the compressor failed on " + Bytes(raw_len));
+  }
   converted.reset();
+  at.Item("the compressed length", 4);
   ar << packed_len;
+  at.Item("the compressed block", packed_len);
   ar.Write(packed, static_cast<unsigned>(packed_len));
-  WriteTag(ar, kEndTag);
+  at.Item("the end tag");
+  ar.WriteString(kEndTag);
 }
 
 // --- loading ---------------------------------------------------------------
 
 // Start tag, version and count; returns the count as stored.
-int ReadHeader(QmRTArchive& ar) {
-  ReadTag(ar, kStartTag);
+int ReadHeader(RecordSteps& at, QmRTArchive& ar) {
+  at.Item("the start tag");
+  ReadTag(at, ar, kStartTag);
+  at.Item("the version", 4);
   int version = 0;
   ar >> version;
-  if (version > Vec::GetVersion()) throw -1;
+  qmdata::detail::CheckVersion(at, version, Vec::GetVersion());
+  at.Item("the count", 4);
   int n = 0;
   ar >> n;
-  if (n >= kCountLimit) throw -1;
+  if (n >= kMaxElems) {
+    const std::string c = std::to_string(n);
+    at.Refuse("a count below " + std::to_string(kMaxElems), "count " + c,
+              "count " + c + " is not below " + std::to_string(kMaxElems) +
+                  " (a block of 4 GiB or more)");
+  }
   return n;
 }
 
 // The n > 0 elements of a plain record in a fresh vector. The block is taken
 // at once for a small claim or one the stream vouches for; otherwise the
 // elements arrive in pieces and the block is taken once all are in.
-Vec ReadElements(QmRTArchive& ar, int n) {
+Vec ReadElements(RecordSteps& at, QmRTArchive& ar, int n) {
   const auto count = static_cast<std::size_t>(n);
   const std::uint64_t bytes = count * kBytesPerElem;
+  at.Item("the element block", bytes);
   const bool small = bytes <= kSmallClaim;
-  if (!small && !ar.MayHold(bytes)) throw -1;
-  const bool at_once = small || ar.Holds(bytes);
-  Pieces<int> pieces;
+  const std::int64_t left = small ? -1 : qmdata::detail::BytesLeft(ar, bytes);
+  RefuseUnlessHeld(at, left, bytes, "the element block");
+  qmdata::detail::Pieces<int> pieces;
+  const bool at_once = small || left >= 0;
   if (!at_once) {
-    pieces.Fill(count, [&](int* dst, std::size_t k) { ar.ReadInts(dst, k); });
+    pieces.Fill(count, [&](int* dst, std::size_t k) {
+      qmdata::detail::ReadInts(ar, dst, k);
+    });
   }
   Vec loaded(n, nullptr, 0);  // one named result: returned without a share
   if (at_once) {
-    ar.ReadInts(&loaded[0], count);
+    qmdata::detail::ReadInts(ar, &loaded[0], count);
   } else {
     pieces.MoveTo(&loaded[0]);
   }
   return loaded;
 }
 
-// The compressed record's two lengths, checked before anything is allocated
-// for them.
-struct Sizes {
-  unsigned long raw = 0;
-  unsigned long packed = 0;
-};
+// Where a compressed block's output goes: straight into the vector's block
+// for a small claim; otherwise into pieces, each at most as large as all
+// output before it, which are moved into the vector's block once the whole
+// claim has been decoded.
+class ElementSink final : public qmdata::detail::BlockSink {
+ public:
+  explicit ElementSink(int n)
+      : m_n(n), m_bytes(static_cast<std::uint64_t>(n) * kBytesPerElem) {}
 
-Sizes ReadSizes(QmRTArchive& ar, int n) {
-  Sizes s;
-  ar >> s.raw;
-  ar >> s.packed;
-  using qmdata::detail::ZlibPackedLengthPossible;
-  using qmdata::detail::ZlibRawLengthPossible;
-  if (!ZlibPackedLengthPossible(s.raw, s.packed)) throw -1;
-  if (!ar.MayHold(s.packed)) throw -1;
-  if (n <= 0) return s;  // no elements: the block is read and dropped
-  if (s.raw != static_cast<std::uint64_t>(n) * kBytesPerElem) throw -1;
-  if (s.packed == 0 && n > kMaxZeroRecordCount) throw -1;
-  if (s.packed > 0 && !ZlibRawLengthPossible(s.packed, s.raw)) throw -1;
-  return s;
-}
-
-// The compressed block, taken from the stream once: where the stream's get
-// area holds it, in place; otherwise read into a block of its own.
-struct Packed {
-  const void* data = nullptr;
-  std::unique_ptr<unsigned char[]> owned;
-};
-
-Packed ReadBlock(QmRTArchive& ar, unsigned long len) {
-  Packed p;
-  if (len == 0) return p;
-  p.data = ar.ReadInPlace(len);
-  if (p.data != nullptr) return p;
-  const auto n = static_cast<unsigned>(len);
-  if (len <= kSmallClaim || ar.Holds(len)) {
-    p.owned.reset(new unsigned char[len]);
-    ar.Read(p.owned.get(), n);
-  } else {
-    Pieces<unsigned char> pieces;
-    pieces.Fill(len, [&](unsigned char* dst, std::size_t k) {
-      ar.Read(dst, static_cast<unsigned>(k));
-    });
-    p.owned.reset(new unsigned char[len]);
-    pieces.MoveTo(p.owned.get());
+  unsigned char* Room(std::uint64_t produced, std::size_t* size) override {
+    if (m_bytes <= kDirectDecode) {
+      if (m_direct.elems() == 0) m_direct = Vec(m_n, nullptr, 0);
+      *size = static_cast<std::size_t>(m_bytes - produced);
+      return reinterpret_cast<unsigned char*>(&m_direct[0]) + produced;
+    }
+    if (produced >= m_end) {
+      const std::uint64_t want = produced > kFirstDecodePiece ? produced
+                                                              : kFirstDecodePiece;
+      const auto k = static_cast<std::size_t>(
+          want < m_bytes - produced ? want : m_bytes - produced);
+      m_parts.emplace_back();  // may throw; nothing is owned yet
+      m_parts.back().reset(new unsigned char[k]);
+      m_sizes.push_back(k);
+      m_end = produced + k;
+    }
+    *size = static_cast<std::size_t>(m_end - produced);
+    return m_parts.back().get() + (m_sizes.back() - *size);
   }
-  p.data = p.owned.get();
-  return p;
-}
+
+  // The vector holding every decoded byte. REQUIRES: the whole claim was
+  // decoded.
+  Vec Take() {
+    if (m_bytes <= kDirectDecode) return m_direct;
+    Vec loaded(m_n, nullptr, 0);
+    auto* dst = reinterpret_cast<unsigned char*>(&loaded[0]);
+    for (std::size_t i = 0; i < m_parts.size(); ++i) {
+      std::memcpy(dst, m_parts[i].get(), m_sizes[i]);
+      dst += m_sizes[i];
+      m_parts[i].reset();
+    }
+    return loaded;
+  }
+
+ private:
+  int m_n;
+  std::uint64_t m_bytes;
+  Vec m_direct;
+  std::vector<std::unique_ptr<unsigned char[]>> m_parts;
+  std::vector<std::size_t> m_sizes;
+  std::uint64_t m_end = 0;  // output bytes the pieces have room for
+};
 
 // Reads and drops len bytes, a piece at a time.
 void SkipBlock(QmRTArchive& ar, unsigned long len) {
-  if (ar.ReadInPlace(len) != nullptr) return;
   unsigned char piece[4096];
   for (unsigned long left = len; left > 0;) {
     const unsigned step =
@@ -221,29 +290,87 @@ void SkipBlock(QmRTArchive& ar, unsigned long len) {
   }
 }
 
-// The n > 0 elements decompressed straight into a fresh vector; a compressed
-// length of 0 (written when compression failed) gives n zeros.
-Vec Decode(QmRTArchive& ar, const Packed& block, const Sizes& s, int n) {
-  Vec loaded(n, nullptr, 0);
-  int* data = &loaded[0];
-  if (s.packed == 0) {
-    loaded.zero();
-    return loaded;
+// Refuses a decoded block that did not come out as exactly raw bytes.
+void RefuseDecoded(RecordSteps& at, qmdata::detail::Decoded d,
+                   std::uint64_t raw) {
+  using qmdata::detail::Decoded;
+  const char* what = "";
+  switch (d) {
+    case Decoded::kDone:
+      return;
+    case Decoded::kNotZlib:
+      what = "is not a complete zlib stream";
+      break;
+    case Decoded::kPresetDictionary:
+      what = "is a zlib stream that needs a preset dictionary";
+      break;
+    case Decoded::kLonger:
+      what = "decodes to more than the raw length";
+      break;
+    case Decoded::kShorter:
+      what = "decodes to less than the raw length";
+      break;
+    case Decoded::kTrailingBytes:
+      what = "holds bytes after the end of its zlib stream";
+      break;
+    case Decoded::kRefused:
+      what = "was refused by the decompressor";
+      break;
   }
-  CZLibCompression z;
-  if (!z.DecompressTo(block.data, s.packed, data, s.raw)) throw -1;
-  ar.FromArchiveOrder(data, static_cast<std::size_t>(n));
-  return loaded;
+  at.Refuse("a zlib stream of " + Bytes(raw), "a block that " + std::string(what),
+            "the compressed block " + std::string(what) + " (" + Bytes(raw) +
+                ")");
 }
 
-Vec LoadCompressedElements(QmRTArchive& ar, int n) {
-  const Sizes s = ReadSizes(ar, n);
-  if (n <= 0) {
-    SkipBlock(ar, s.packed);
+Vec LoadCompressedElements(RecordSteps& at, QmRTArchive& ar, int n) {
+  at.Item("the raw length", 4);
+  unsigned long raw = 0;
+  ar >> raw;
+  const std::uint64_t claim = n > 0 ? static_cast<std::uint64_t>(n) * kBytesPerElem : 0;
+  if (n > 0 && raw != claim) {
+    at.Refuse(Bytes(claim), Bytes(raw),
+              "raw length " + std::to_string(raw) + " is not 4 x count " +
+                  std::to_string(n));
+  }
+  at.Item("the compressed length", 4);
+  unsigned long packed = 0;
+  ar >> packed;
+  at.Item("the compressed block", packed);
+  if (packed > 0) {
+    RefuseUnlessHeld(at, qmdata::detail::BytesLeft(ar, packed), packed,
+                     "the compressed block");
+  }
+  if (n <= 0) {  // no elements: the block is read and dropped
+    SkipBlock(ar, packed);
     return Vec();
   }
-  const Packed block = ReadBlock(ar, s.packed);
-  return Decode(ar, block, s, n);
+  if (packed == 0) {  // written when compression failed: count zeros
+    if (n > kMaxZeroRecordCount) {
+      at.Refuse("a count of at most " + std::to_string(kMaxZeroRecordCount),
+                "count " + std::to_string(n),
+                "a record without a compressed block holds at most " +
+                    std::to_string(kMaxZeroRecordCount) + " elements, not " +
+                    std::to_string(n));
+    }
+    Vec zeros(n, nullptr, 0);
+    zeros.zero();
+    return zeros;
+  }
+  if (raw > packed * kDeflateMaxExpansion + kDeflateExpansionSlack) {
+    at.Refuse("a raw length of at most " +
+                  Bytes(packed * kDeflateMaxExpansion + kDeflateExpansionSlack),
+              Bytes(raw),
+              "a compressed block of " + Bytes(packed) +
+                  " cannot decode to " + Bytes(raw));
+  }
+  ElementSink sink(n);
+  RefuseDecoded(at,
+                qmdata::detail::DecodeBlock(
+                    ar, static_cast<std::uint32_t>(packed), raw, sink),
+                raw);
+  Vec loaded = sink.Take();
+  ConvertRawBlock(&loaded[0], static_cast<std::size_t>(n));
+  return loaded;
 }
 
 }  // namespace vector_record
@@ -258,18 +385,18 @@ template <typename T>
 void vector<T>::Serialize(QmRTArchive& ar, bool compressed) {
   static_assert(std::is_same_v<T, int>, "the records hold 4-byte ints");
   using namespace vector_record;
-  try {
+  qmdata::detail::GuardRecord("vector record", ar, [&](RecordSteps& at) {
     if (ar.m_storing != 0) {
       if (compressed) {
-        StoreCompressed(ar, m_data, m_n);
+        StoreCompressed(at, ar, m_data, m_n);
       } else {
-        StorePlain(ar, m_data, m_n);
+        StorePlain(at, ar, m_data, m_n);
       }
       return;
     }
-    const int n = ReadHeader(ar);
-    vector loaded = compressed ? LoadCompressedElements(ar, n)
-                    : n > 0    ? ReadElements(ar, n)
+    const int n = ReadHeader(at, ar);
+    vector loaded = compressed ? LoadCompressedElements(at, ar, n)
+                    : n > 0    ? ReadElements(at, ar, n)
                                : vector();
     // Put in place: this vector lets go of its old block (its other sharers
     // keep it) and takes over the fresh one, whose sole owner is `loaded`,
@@ -281,10 +408,9 @@ void vector<T>::Serialize(QmRTArchive& ar, bool compressed) {
     m_refs = loaded.m_refs;
     m_lock = loaded.m_lock;
     loaded.nullinit();
-    ReadTag(ar, kEndTag);
-  } catch (...) {
-    throw -1;
-  }
+    at.Item("the end tag");
+    ReadTag(at, ar, kEndTag);
+  });
 }
 
 template <typename T>

@@ -4,12 +4,29 @@
 
 #include "rtarchive/compression.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <new>
 #include <vector>
 
 #include "rtarchive/codec.h"
-#include "rtarchive/zlib_bounds.h"
+
+namespace {
+
+// Deflate cannot expand data by more than about 1032:1 (a 258-byte match
+// costs at least two bits), so a stream of packed_len bytes decodes to at
+// most packed_len * 1032 + 64 bytes; a claim beyond that is refused before
+// its block is allocated.
+constexpr std::uint64_t kDeflateMaxExpansion = 1032;
+constexpr std::uint64_t kDeflateExpansionSlack = 64;
+
+bool RawLengthPossible(std::uint64_t packed_len, std::uint64_t raw_len) {
+  if (packed_len == 0) return false;  // every stream has a header
+  return packed_len >= UINT64_MAX / kDeflateMaxExpansion ||
+         raw_len <= packed_len * kDeflateMaxExpansion + kDeflateExpansionSlack;
+}
+
+}  // namespace
 
 struct CZLibCompression::Blocks {
   std::vector<void*> handed_out;  // malloc'd, freed by the destructor
@@ -82,25 +99,16 @@ bool CZLibCompression::Compress(const void* in, unsigned long in_len,
   return true;
 }
 
-bool CZLibCompression::DecompressTo(const void* in, unsigned long in_len,
-                                    void* out, unsigned long raw_len) {
-  if (in == nullptr || (out == nullptr && raw_len != 0)) return false;
-  if (!qmdata::detail::ZlibRawLengthPossible(in_len, raw_len)) return false;
-  unsigned char spare = 0;
-  if (raw_len == 0) out = &spare;
-  qmdata::detail::ZlibCodec codec;
-  return codec.DecompressTo(in, in_len, out, raw_len);
-}
-
 bool CZLibCompression::Decompress(void* in, unsigned long in_len,
                                   unsigned long raw_len, void** out) {
   if (out == nullptr) return false;
-  if (!qmdata::detail::ZlibRawLengthPossible(in_len, raw_len)) return false;
+  if (!RawLengthPossible(in_len, raw_len)) return false;
   Blocks* book = Book();
   if (book == nullptr) return false;
   void* block = std::malloc(raw_len == 0 ? 1 : raw_len);
   if (block == nullptr) return false;
-  if (!DecompressTo(in, in_len, block, raw_len)) {
+  qmdata::detail::ZlibCodec codec;
+  if (in == nullptr || !codec.DecompressTo(in, in_len, block, raw_len)) {
     std::free(block);
     return false;
   }

@@ -1,0 +1,85 @@
+// The archive as the records of the value classes use it. Internal; not
+// installed.
+//
+// The records need only the archive library's fixed interface: m_storing,
+// operator<< and operator>> for int and unsigned long, WriteString,
+// ReadString, Write, Read, and CZLibCompression's Compress and Decompress.
+// Built against qmdata's own archive library, whose rtarchive/bulk.h is then
+// on the include path, the same records move their ints in blocks, learn how
+// many bytes a stream holds before trusting a claimed size, and decode a
+// compressed block as it is read. Built against another archive library,
+// every element goes through operator<< and operator>>, and a compressed
+// block is read whole and handed to CZLibCompression::Decompress. This file
+// is the one place that knows which.
+
+#ifndef QMDATA_SRC_QMDATA_ARCHIVE_ADAPTER_H_
+#define QMDATA_SRC_QMDATA_ARCHIVE_ADAPTER_H_
+
+#include <cstddef>
+#include <cstdint>
+
+#include "rtarchive/archive.h"
+
+#if defined(__has_include)
+#if __has_include("rtarchive/bulk.h")
+#include "rtarchive/bulk.h"
+#define QMDATA_BULK_ARCHIVE 1
+#endif
+#endif
+#ifndef QMDATA_BULK_ARCHIVE
+#define QMDATA_BULK_ARCHIVE 0
+#endif
+
+namespace qmdata::detail {
+
+// The archive's byte offset of the next item; -1 where it does not tell.
+inline std::int64_t ArchiveOffset(const QmRTArchive& ar) {
+#if QMDATA_BULK_ARCHIVE
+  return static_cast<std::int64_t>(ar.Offset());
+#else
+  static_cast<void>(ar);
+  return -1;
+#endif
+}
+
+// n ints, each as operator<< (operator>>) moves it.
+void WriteInts(QmRTArchive& ar, const int* data, std::size_t n);
+void ReadInts(QmRTArchive& ar, int* data, std::size_t n);
+
+// How many bytes the stream holds after the read position where the archive
+// can tell (at least `want`, or the exact count when fewer); -1 otherwise.
+std::int64_t BytesLeft(QmRTArchive& ar, std::uint64_t want);
+
+// Takes a decoded block as it comes: Room(produced, &size) gives the buffer
+// for the block's bytes from `produced` on, *size > 0 bytes of it.
+class BlockSink {
+ public:
+  virtual unsigned char* Room(std::uint64_t produced, std::size_t* size) = 0;
+
+ protected:
+  BlockSink() = default;
+  BlockSink(const BlockSink&) = default;
+  BlockSink& operator=(const BlockSink&) = default;
+  ~BlockSink() = default;
+};
+
+// How DecodeBlock ended.
+enum class Decoded {
+  kDone,              // exactly raw_len bytes
+  kNotZlib,           // corrupt, or cut short within the block
+  kPresetDictionary,  // the stream asks for a dictionary
+  kLonger,            // more than raw_len bytes
+  kShorter,           // fewer than raw_len bytes
+  kTrailingBytes,     // the stream ends before the block does
+  kRefused,           // the archive library's decompressor said no
+};
+
+// Reads the compressed block of packed_len > 0 bytes that follows (as one
+// Read) and decodes it into sink, which receives at most raw_len > 0 bytes.
+// Archive and sink exceptions pass through.
+Decoded DecodeBlock(QmRTArchive& ar, std::uint32_t packed_len,
+                    std::uint64_t raw_len, BlockSink& sink);
+
+}  // namespace qmdata::detail
+
+#endif  // QMDATA_SRC_QMDATA_ARCHIVE_ADAPTER_H_

@@ -1,0 +1,185 @@
+// The records' failure reasons, one per thread (qmdata/failure.h).
+
+#include "qmdata/record_failure.h"
+
+#include <cstring>
+#include <exception>
+#include <new>
+#include <string>
+#include <utility>
+
+#include "qmdata/failure.h"
+
+namespace qmdata::detail {
+
+namespace {
+
+// What RecordSteps::Refuse throws; only GuardRecord catches it.
+struct Refusal {
+  std::string expected;
+  std::string found;
+  std::string sentence;
+};
+
+// The last failure on a thread, in buffers of its own: noting a failure
+// allocates nothing that outlives it, and the thread keeps no memory of the
+// heap. Longer texts are cut, ending in "...".
+struct Failure {
+  char record[96];
+  char expected[128];
+  char found[128];
+  char detail[320];  // what went wrong, without record and offset
+  char message[512];
+  long long offset;
+  bool no_memory;       // there was no memory to say more
+  std::uint64_t count;  // failures noted on this thread so far
+};
+
+// Per-thread state, touched only by its own thread; zero is "none yet".
+thread_local Failure t_failure{};  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
+
+template <std::size_t N>
+void Keep(char (&dst)[N], const std::string& s) noexcept {
+  if (s.size() < N) {
+    std::memcpy(dst, s.c_str(), s.size() + 1);
+    return;
+  }
+  std::memcpy(dst, s.data(), N - 4);
+  std::memcpy(dst + N - 4, "...", 4);
+}
+
+std::string Compose(const std::string& record, const std::string& detail,
+                    long long offset) {
+  std::string m = record + ": " + detail;
+  if (offset >= 0) m += " at byte offset " + std::to_string(offset);
+  return m;
+}
+
+// The archive's message without its "QmRTArchive: " prefix and its offset,
+// which the reason gives itself.
+std::string Plain(const char* what) {
+  std::string s = what;
+  const std::string prefix = "QmRTArchive: ";
+  if (s.compare(0, prefix.size(), prefix) == 0) s.erase(0, prefix.size());
+  const std::size_t at = s.find(" at byte offset ");
+  if (at != std::string::npos) s.erase(at);
+  return s;
+}
+
+}  // namespace
+
+RecordSteps::RecordSteps(const char* record, QmRTArchive& ar)
+    : m_record(record),
+      m_ar(ar),
+      m_at(ArchiveOffset(ar)),
+      m_failures_before(t_failure.count) {}
+
+void RecordSteps::Refuse(std::string expected, std::string found,
+                         std::string sentence) const {
+  throw Refusal{std::move(expected), std::move(found), std::move(sentence)};
+}
+
+void CheckVersion(const RecordSteps& at, int version, int newest) {
+  if (version <= newest) return;
+  const std::string v = std::to_string(version);
+  const std::string n = std::to_string(newest);
+  at.Refuse("version " + n + " or below", "version " + v,
+            "version " + v + " is above " + n);
+}
+
+void RefuseConstLoad(const char* record, QmRTArchive& ar, const char* what) {
+  if (ar.m_storing != 0) return;
+  GuardRecord(record, ar, [&](RecordSteps& at) {
+    at.Refuse("a storing archive", "a loading archive",
+              std::string("a const ") + what + " cannot be loaded");
+  });
+}
+
+void RecordSteps::NoteCurrentException() const noexcept {
+  Failure& f = t_failure;
+  try {
+    std::string expected;
+    std::string found;
+    std::string detail;
+    long long offset = m_at;
+    const std::string item = m_item;
+    try {
+      throw;
+    } catch (const Refusal& r) {
+      expected = r.expected;
+      found = r.found;
+      detail = r.sentence;
+    } catch (int thrown) {
+      if (f.count != m_failures_before && !f.no_memory) {
+        // A nested record failed and said why: this record is its context.
+        const std::string record = std::string(m_record) + " / " + f.record;
+        const std::string message = Compose(record, f.detail, f.offset);
+        Keep(f.record, record);
+        Keep(f.message, message);
+        return;
+      }
+      detail = item + ": the archive threw the int " + std::to_string(thrown);
+#if QMDATA_BULK_ARCHIVE
+    } catch (const QmArchiveError& e) {
+      if (e.stream_failed_before()) {
+        detail = "the stream was already in a failed state before " + item +
+                 " (a file that did not open, or an earlier failure)";
+      } else if (e.truncated()) {
+        std::uint64_t needed = e.needed();
+        std::uint64_t arrived = e.arrived();
+        if (m_at >= 0 && e.offset() >= static_cast<std::uint64_t>(m_at)) {
+          const std::uint64_t before = e.offset() - static_cast<std::uint64_t>(m_at);
+          needed = m_size != 0 ? m_size : before + needed;
+          arrived += before;
+        }
+        expected = std::to_string(needed) + " bytes";
+        found = std::to_string(arrived) + " bytes";
+        detail = item + " needs " + expected + ", " + std::to_string(arrived) +
+                 " arrived (truncated)";
+      } else {
+        detail = item + ": " + Plain(e.what());
+        offset = static_cast<long long>(e.offset());
+      }
+#endif
+    } catch (const std::bad_alloc&) {
+      detail = "no memory for " + item;
+      if (m_size != 0) detail += " (" + std::to_string(m_size) + " bytes)";
+    } catch (const std::exception& e) {
+      detail = item + ": " + e.what();
+    } catch (...) {
+      detail = item + ": an exception that is not a std::exception" +
+               " (from the stream buffer?)";
+    }
+    const std::string message = Compose(m_record, detail, offset);
+    // Nothing can fail from here on: the reason is replaced as a whole.
+    Keep(f.record, m_record);
+    Keep(f.expected, expected);
+    Keep(f.found, found);
+    Keep(f.detail, detail);
+    Keep(f.message, message);
+    f.offset = offset;
+    f.no_memory = false;
+  } catch (...) {
+    f.no_memory = true;
+  }
+  ++f.count;
+}
+
+}  // namespace qmdata::detail
+
+QmRecordFailure QmLastRecordFailure() noexcept {
+  const qmdata::detail::Failure& f = qmdata::detail::t_failure;
+  if (f.no_memory) {
+    return {"", "", "", -1,
+            "a record failed, and there was no memory to say why"};
+  }
+  if (f.message[0] == '\0') return {"", "", "", -1, ""};
+  return {f.record, f.expected, f.found, f.offset, f.message};
+}
+
+void QmClearRecordFailure() noexcept {
+  qmdata::detail::Failure& f = qmdata::detail::t_failure;
+  const std::uint64_t count = f.count;  // nested records still tell apart
+  f = qmdata::detail::Failure{};
+  f.count = count;
+}

@@ -1,0 +1,75 @@
+// The records' one failure policy. Internal; not installed.
+//
+// Every record runs its body through GuardRecord: whatever the body throws
+// (a refused check, the archive's own error, an allocation failure, a nested
+// record's -1, a caller's stream buffer's exception) leaves as the int -1,
+// and the reason is noted for QmLastRecordFailure (qmdata/failure.h). The
+// body says where it stands with RecordSteps::Item, so that the reason can
+// name the item and its byte offset, and refuses what it cannot accept with
+// RecordSteps::Refuse.
+
+#ifndef QMDATA_SRC_QMDATA_RECORD_FAILURE_H_
+#define QMDATA_SRC_QMDATA_RECORD_FAILURE_H_
+
+#include <cstdint>
+#include <string>
+
+#include "qmdata/archive_adapter.h"
+
+namespace qmdata::detail {
+
+class RecordSteps {
+ public:
+  RecordSteps(const char* record, QmRTArchive& ar);
+  RecordSteps(const RecordSteps&) = delete;
+  RecordSteps& operator=(const RecordSteps&) = delete;
+  ~RecordSteps() = default;
+
+  // The record is about to move its next item: its name as the subject of
+  // a sentence ("the version") and its size in bytes where it is known.
+  void Item(const char* name, std::uint64_t size = 0) {
+    m_item = name;
+    m_size = size;
+    m_at = ArchiveOffset(m_ar);
+  }
+  // The current item holds what the record cannot accept. Throws; `sentence`
+  // says so in words ("version 2 is above 1").
+  [[noreturn]] void Refuse(std::string expected, std::string found,
+                           std::string sentence) const;
+  // Notes the exception being handled as this record's failure. Call only
+  // from a handler.
+  void NoteCurrentException() const noexcept;
+
+ private:
+  const char* m_record;
+  QmRTArchive& m_ar;
+  const char* m_item = "the record";
+  std::uint64_t m_size = 0;
+  std::int64_t m_at;
+  // Failures noted on this thread before the record began; a nested
+  // record's failure raises it.
+  std::uint64_t m_failures_before;
+};
+
+// Reads nothing: refuses a version above `newest` for the current item.
+void CheckVersion(const RecordSteps& at, int version, int newest);
+
+// Throws the int -1, noting why, when `ar` loads: a const `what` cannot be
+// loaded into.
+void RefuseConstLoad(const char* record, QmRTArchive& ar, const char* what);
+
+// Runs body(steps); any exception leaves as the int -1 with its reason noted.
+template <typename Body>
+void GuardRecord(const char* record, QmRTArchive& ar, Body&& body) {
+  RecordSteps steps(record, ar);
+  try {
+    body(steps);
+  } catch (...) {
+    steps.NoteCurrentException();
+    throw -1;  // NOLINT(hicpp-exception-baseclass): the records' contract
+  }
+}
+
+}  // namespace qmdata::detail
+
+#endif  // QMDATA_SRC_QMDATA_RECORD_FAILURE_H_

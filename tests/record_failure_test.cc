@@ -1,0 +1,132 @@
+// QmLastRecordFailure: what each kind of record failure says, per thread.
+
+#include "qmdata/failure.h"
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "drange/dataslice.h"
+#include "drange/qualtag.h"
+#include "mathla/vector.h"
+#include "rtarchive/archive.h"
+
+#include "record_support.h"
+#include "vector_support.h"
+
+namespace {
+
+enum Kind { kPlain, kZip, kRange, kSlice, kQualTag };
+
+// Loads one record of the kind from src; the message when it threw -1.
+std::string Why(Kind kind, std::istream& src) {
+  QmRTArchive ar(src);
+  Vec v;
+  QmDataRange r;
+  QmDataSlice s;
+  qmo_qualtag q = qmo_qual_bad;
+  const int thrown = ThrownInt([&] {
+    if (kind == kPlain || kind == kZip) v.Serialize(ar, kind == kZip);
+    if (kind == kRange) ar >> r;
+    if (kind == kSlice) ar >> s;
+    if (kind == kQualTag) ar >> q;
+  });
+  EXPECT_EQ(thrown, -1);
+  return QmLastRecordFailure().message;
+}
+
+std::string Why(Kind kind, const std::string& bytes) {
+  std::istringstream is(bytes);
+  return Why(kind, is);
+}
+
+const std::string kStart = Str("<StartVector>");
+
+TEST(RecordFailure, SaysWhatWhereAndWhy) {
+  Vec three = Make({2, 7, 11});
+  const std::string plain = Serialized(three, false);
+  const std::string zip = Serialized(three, true);
+  const struct {
+    Kind kind;
+    std::string bytes;
+    const char* message;
+  } cases[] = {
+      {kPlain, Str("<StartVectoR>"),
+       "vector record: tag \"<StartVectoR>\" is not \"<StartVector>\" at byte "
+       "offset 0"},
+      {kPlain, kStart + Ints({2}),
+       "vector record: version 2 is above 1 at byte offset 17"},
+      {kPlain, kStart + Ints({1, 0x40000000}),
+       "vector record: count 1073741824 is not below 1073741824 (a block of 4 "
+       "GiB or more) at byte offset 21"},
+      {kPlain, plain.substr(0, 28),
+       "vector record: the element block needs 12 bytes, 3 arrived "
+       "(truncated) at byte offset 25"},
+      {kPlain, kStart + Ints({1, 10000}),
+       "vector record: the element block needs 40000 bytes, the stream holds "
+       "only 0 (truncated) at byte offset 25"},
+      {kPlain, plain.substr(0, plain.size() - 1),
+       "vector record: the end tag needs 15 bytes, 14 arrived (truncated) at "
+       "byte offset 37"},
+      {kZip, kStart + Ints({1, 3, 16}),
+       "vector record: raw length 16 is not 4 x count 3 at byte offset 25"},
+      {kZip, kStart + Ints({1, 3, 12, 4}) + "abcd",
+       "vector record: the compressed block is not a complete zlib stream (12 "
+       "bytes) at byte offset 33"},
+      {kPlain, zip,
+       "vector record: the end tag: a string of 50328320 bytes exceeds the "
+       "limit of 19 at byte offset 37"},
+      {kSlice, Ints({2}), "slice record: version 2 is above 1 at byte offset 0"},
+      {kSlice, Ints({1}) + plain + Ints({1, 5}),
+       "slice record / range record: the length needs 4 bytes, 0 arrived "
+       "(truncated) at byte offset 64"},
+      {kRange, Ints({1, 5}).substr(0, 6),
+       "range record: the start needs 4 bytes, 2 arrived (truncated) at byte "
+       "offset 4"},
+      {kQualTag, Ints({2}),
+       "quality tag: value 2 is neither 0 nor 1 at byte offset 0"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Why(c.kind, c.bytes), c.message);
+
+  const QmRecordFailure f = QmLastRecordFailure();
+  EXPECT_STREQ(f.record, "quality tag");
+  EXPECT_STREQ(f.expected, "0 or 1");
+  EXPECT_STREQ(f.found, "value 2");
+  EXPECT_EQ(f.offset, 0);
+}
+
+TEST(RecordFailure, FileThatDidNotOpen) {
+  std::ifstream missing("/nonexistent/qmdata.bin", std::ios::binary);
+  EXPECT_EQ(Why(kSlice, missing),
+            "slice record: the stream was already in a failed state before "
+            "the version (a file that did not open, or an earlier failure) at "
+            "byte offset 0");
+}
+
+TEST(RecordFailure, ConstValuesCannotLoad) {
+  std::istringstream is(Ints({1, 5, 10}));
+  QmRTArchive in(is);
+  const QmDataRange r;
+  EXPECT_EQ(ThrownInt([&] { in << r; }), -1);
+  EXPECT_STREQ(QmLastRecordFailure().message,
+               "range record: a const range cannot be loaded at byte offset 0");
+}
+
+// Each thread has its own last failure, and clearing forgets it.
+TEST(RecordFailure, PerThreadAndClearable) {
+  Why(kQualTag, Ints({7}));
+  std::string other;
+  std::thread t([&] { other = QmLastRecordFailure().message; });
+  t.join();
+  EXPECT_EQ(other, "");
+  EXPECT_NE(std::string(QmLastRecordFailure().message), "");
+  QmClearRecordFailure();
+  const QmRecordFailure f = QmLastRecordFailure();
+  EXPECT_STREQ(f.message, "");
+  EXPECT_EQ(f.offset, -1);
+}
+
+}  // namespace
