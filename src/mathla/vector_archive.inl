@@ -279,17 +279,6 @@ class ElementSink final : public qmdata::detail::BlockSink {
   std::uint64_t m_end = 0;  // output bytes the pieces have room for
 };
 
-// Reads and drops len bytes, a piece at a time.
-void SkipBlock(QmRTArchive& ar, unsigned long len) {
-  unsigned char piece[4096];
-  for (unsigned long left = len; left > 0;) {
-    const unsigned step =
-        left < sizeof piece ? static_cast<unsigned>(left) : sizeof piece;
-    ar.Read(piece, step);
-    left -= step;
-  }
-}
-
 // Refuses a decoded block that did not come out as exactly raw bytes.
 void RefuseDecoded(RecordSteps& at, qmdata::detail::Decoded d,
                    std::uint64_t raw) {
@@ -335,13 +324,19 @@ Vec LoadCompressedElements(RecordSteps& at, QmRTArchive& ar, int n) {
   at.Item("the compressed length", 4);
   unsigned long packed = 0;
   ar >> packed;
+  // Another archive library's unsigned long may be wider than 32 bits.
+  if (static_cast<std::uint64_t>(packed) > 0xFFFFFFFFu) {
+    at.Refuse("at most 4294967295 bytes", Bytes(packed),
+              "the compressed length " + std::to_string(packed) +
+                  " does not fit 32 bits");
+  }
   at.Item("the compressed block", packed);
   if (packed > 0) {
     RefuseUnlessHeld(at, qmdata::detail::BytesLeft(ar, packed), packed,
                      "the compressed block");
   }
   if (n <= 0) {  // no elements: the block is read and dropped
-    SkipBlock(ar, packed);
+    qmdata::detail::SkipBlock(ar, static_cast<std::uint32_t>(packed));
     return Vec();
   }
   if (packed == 0) {  // written when compression failed: count zeros

@@ -7,7 +7,6 @@
 #include <cstring>
 #include <memory>
 
-#include "qmdata/pieces.h"
 #include "rtarchive/compression.h"
 
 namespace qmdata::detail {
@@ -24,6 +23,15 @@ void ReadInts(QmRTArchive& ar, int* data, std::size_t n) {
 
 std::int64_t BytesLeft(QmRTArchive& ar, std::uint64_t want) {
   return QmRTArchiveBulk::BytesLeft(ar, want);
+}
+
+void SkipBlock(QmRTArchive& ar, std::uint32_t len) {
+  unsigned char piece[4096];
+  for (std::uint32_t left = len; left > 0;) {
+    const std::uint32_t step = std::min<std::uint32_t>(left, sizeof piece);
+    ar.Read(piece, step);
+    left -= step;
+  }
 }
 
 namespace {
@@ -71,18 +79,23 @@ void ReadInts(QmRTArchive& ar, int* data, std::size_t n) {
 
 std::int64_t BytesLeft(QmRTArchive&, std::uint64_t) { return -1; }
 
+// The block is one Write of the storing archive, which another archive
+// library may frame as one item: it is read with one Read, into a block of
+// its full length.
+std::unique_ptr<unsigned char[]> ReadBlock(QmRTArchive& ar,
+                                           std::uint32_t len) {
+  std::unique_ptr<unsigned char[]> block(new unsigned char[len == 0 ? 1 : len]);
+  ar.Read(block.get(), len);
+  return block;
+}
+
+void SkipBlock(QmRTArchive& ar, std::uint32_t len) {
+  if (len > 0) ReadBlock(ar, len);
+}
+
 Decoded DecodeBlock(QmRTArchive& ar, std::uint32_t packed_len,
                     std::uint64_t raw_len, BlockSink& sink) {
-  // The whole block for Decompress, read as it arrives.
-  std::unique_ptr<unsigned char[]> block;
-  {
-    Pieces<unsigned char> pieces;
-    pieces.Fill(packed_len, [&](unsigned char* dst, std::size_t k) {
-      ar.Read(dst, static_cast<unsigned>(k));
-    });
-    block.reset(new unsigned char[packed_len]);
-    pieces.MoveTo(block.get());
-  }
+  std::unique_ptr<unsigned char[]> block = ReadBlock(ar, packed_len);
   CZLibCompression z;
   void* out = nullptr;
   if (!z.Decompress(block.get(), packed_len,

@@ -9,8 +9,10 @@
 // many bytes a stream holds before trusting a claimed size, and decode a
 // compressed block as it is read. Built against another archive library,
 // every element goes through operator<< and operator>>, and a compressed
-// block is read whole and handed to CZLibCompression::Decompress. This file
-// is the one place that knows which.
+// block is read with one Read (as it was written with one Write, which such
+// a library may frame as one item) and handed to
+// CZLibCompression::Decompress; its length is then allocated before it is
+// read. This file is the one place that knows which.
 
 #ifndef QMDATA_SRC_QMDATA_ARCHIVE_ADAPTER_H_
 #define QMDATA_SRC_QMDATA_ARCHIVE_ADAPTER_H_
@@ -73,6 +75,9 @@ enum class Decoded {
   kTrailingBytes,     // the stream ends before the block does
   kRefused,           // the archive library's decompressor said no
 };
+
+// Reads and drops the compressed block of len bytes that follows.
+void SkipBlock(QmRTArchive& ar, std::uint32_t len);
 
 // Reads the compressed block of packed_len > 0 bytes that follows (as one
 // Read) and decodes it into sink, which receives at most raw_len > 0 bytes.

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# qmdata's value classes built against another archive library: the second
+# archive of tests/altarchive (the fixed archive interface alone, an
+# encoding of its own) is installed as a CMake package, qmdata is built and
+# installed against it with -DQMDATA_RTARCHIVE_PACKAGE/-DQMDATA_RTARCHIVE_TARGET,
+# and tests/altarchive/check runs every record's round trip and failure
+# through it.
+#
+#   .ci/altarchive.sh [scratch dir]      (default: build/altarchive)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+src=$PWD
+work=${1:-$src/build/altarchive}
+# shellcheck source=.ci/lib.sh
+. .ci/lib.sh
+need_packages cmake ninja-build g++ zlib1g-dev
+rm -rf "$work"
+stage=$work/prefix
+
+cmake -S tests/altarchive -B "$work/altarchive" -G Ninja \
+  -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$work/altarchive" -j2 >/dev/null
+cmake --install "$work/altarchive" --prefix "$stage" >/dev/null
+
+cmake -S "$src" -B "$work/qmdata" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_PREFIX_PATH="$stage" -DQMDATA_RTARCHIVE_PACKAGE=altarchive \
+  -DQMDATA_RTARCHIVE_TARGET=altarchive::rtarchive >/dev/null
+cmake --build "$work/qmdata" -j2 >/dev/null
+cmake --install "$work/qmdata" --prefix "$stage" >/dev/null
+# Only the value classes are installed, and no header of qmdata's own archive.
+if [ -e "$stage/include/qmdata/rtarchive" ] || compgen -G "$stage/lib*/libqmdata_rtarchive*" >/dev/null; then
+  echo "altarchive.sh: qmdata's own archive library was installed" >&2
+  exit 1
+fi
+
+cmake -S tests/altarchive/check -B "$work/check" -G Ninja \
+  -DCMAKE_PREFIX_PATH="$stage" >/dev/null
+cmake --build "$work/check" >/dev/null
+LD_LIBRARY_PATH="$stage/lib:$stage/lib/$(gcc -print-multiarch)" "$work/check/altarchive_check"
