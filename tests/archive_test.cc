@@ -1,5 +1,4 @@
 #include "rtarchive/archive.h"
-#include "rtarchive/bulk.h"
 
 #include <algorithm>
 #include <climits>
@@ -13,6 +12,8 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "rtarchive/bulk.h"
 
 #include "record_support.h"
 #include "stream_injection.h"

@@ -1,7 +1,5 @@
 // QmLastRecordFailure: what each kind of record failure says, per thread.
 
-#include "qmdata/failure.h"
-
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -12,6 +10,7 @@
 #include "drange/dataslice.h"
 #include "drange/qualtag.h"
 #include "mathla/vector.h"
+#include "qmdata/failure.h"
 #include "rtarchive/archive.h"
 
 #include "record_support.h"
@@ -79,7 +78,8 @@ TEST(RecordFailure, SaysWhatWhereAndWhy) {
       {kPlain, zip,
        "vector record: the end tag: a string of 50328320 bytes exceeds the "
        "limit of 19 at byte offset 37"},
-      {kSlice, Ints({2}), "slice record: version 2 is above 1 at byte offset 0"},
+      {kSlice, Ints({2}),
+       "slice record: version 2 is above 1 at byte offset 0"},
       {kSlice, Ints({1}) + plain + Ints({1, 5}),
        "slice record / range record: the length needs 4 bytes, 0 arrived "
        "(truncated) at byte offset 64"},

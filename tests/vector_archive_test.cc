@@ -1,6 +1,6 @@
 #include <climits>
-#include <cstring>
 #include <cstdint>
+#include <cstring>
 #include <random>
 #include <sstream>
 #include <string>

@@ -31,11 +31,14 @@ class QmInflateSink {
   // passes the exception on.
   virtual unsigned char* Room(std::uint64_t produced, std::size_t* size) = 0;
 
+  virtual ~QmInflateSink() = default;
+
  protected:
   QmInflateSink() = default;
   QmInflateSink(const QmInflateSink&) = default;
   QmInflateSink& operator=(const QmInflateSink&) = default;
-  ~QmInflateSink() = default;
+  QmInflateSink(QmInflateSink&&) = default;
+  QmInflateSink& operator=(QmInflateSink&&) = default;
 };
 
 class QMDATA_RTARCHIVE_EXPORT QmRTArchiveBulk {

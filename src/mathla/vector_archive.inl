@@ -64,10 +64,10 @@ void ConvertRawBlock(int* data, std::size_t n) {
   if constexpr (std::endian::native != std::endian::little) {
     for (std::size_t i = 0; i < n; ++i) {
       const auto u = static_cast<std::uint32_t>(data[i]);
-      const unsigned char bytes[4] = {
-          static_cast<unsigned char>(u), static_cast<unsigned char>(u >> 8),
-          static_cast<unsigned char>(u >> 16),
-          static_cast<unsigned char>(u >> 24)};
+      const unsigned char bytes[4] = {static_cast<unsigned char>(u),
+                                      static_cast<unsigned char>(u >> 8),
+                                      static_cast<unsigned char>(u >> 16),
+                                      static_cast<unsigned char>(u >> 24)};
       std::memcpy(&data[i], bytes, sizeof bytes);
     }
   } else {
@@ -98,7 +98,7 @@ std::string Bytes(std::uint64_t n) {
 }
 
 // Reads a tag and refuses it unless it equals tag as a NUL-terminated string.
-void ReadTag(RecordSteps& at, QmRTArchive& ar, const char* tag) {
+void ReadTag(const RecordSteps& at, QmRTArchive& ar, const char* tag) {
   char buf[kTagLimit + 1];
   ar.ReadString(buf, kTagLimit);
   if (std::strcmp(buf, tag) != 0) {
@@ -108,13 +108,13 @@ void ReadTag(RecordSteps& at, QmRTArchive& ar, const char* tag) {
 }
 
 // Refuses a claim of `needed` bytes that the stream says it cannot hold.
-void RefuseUnlessHeld(RecordSteps& at, std::int64_t left, std::uint64_t needed,
-                      const char* item) {
+void RefuseUnlessHeld(const RecordSteps& at, std::int64_t left,
+                      std::uint64_t needed, const char* item) {
   if (left >= 0 && static_cast<std::uint64_t>(left) < needed) {
     at.Refuse(Bytes(needed), Bytes(static_cast<std::uint64_t>(left)),
               std::string(item) + " needs " + Bytes(needed) +
-                  ", the stream holds only " +
-                  std::to_string(left) + " (truncated)");
+                  ", the stream holds only " + std::to_string(left) +
+                  " (truncated)");
   }
 }
 
@@ -146,8 +146,7 @@ void StorePlain(RecordSteps& at, QmRTArchive& ar, const int* data, int n) {
   ar.WriteString(kEndTag);
 }
 
-void StoreCompressed(RecordSteps& at, QmRTArchive& ar, const int* data,
-                     int n) {
+void StoreCompressed(RecordSteps& at, QmRTArchive& ar, const int* data, int n) {
   WriteHeader(at, ar, n);
   static const int kNothing = 0;
   const unsigned long raw_len =
@@ -243,8 +242,8 @@ class ElementSink final : public qmdata::detail::BlockSink {
       return reinterpret_cast<unsigned char*>(&m_direct[0]) + produced;
     }
     if (produced >= m_end) {
-      const std::uint64_t want = produced > kFirstDecodePiece ? produced
-                                                              : kFirstDecodePiece;
+      const std::uint64_t want =
+          produced > kFirstDecodePiece ? produced : kFirstDecodePiece;
       const auto k = static_cast<std::size_t>(
           want < m_bytes - produced ? want : m_bytes - produced);
       m_parts.emplace_back();  // may throw; nothing is owned yet
@@ -280,7 +279,7 @@ class ElementSink final : public qmdata::detail::BlockSink {
 };
 
 // Refuses a decoded block that did not come out as exactly raw bytes.
-void RefuseDecoded(RecordSteps& at, qmdata::detail::Decoded d,
+void RefuseDecoded(const RecordSteps& at, qmdata::detail::Decoded d,
                    std::uint64_t raw) {
   using qmdata::detail::Decoded;
   const char* what = "";
@@ -306,16 +305,17 @@ void RefuseDecoded(RecordSteps& at, qmdata::detail::Decoded d,
       what = "was refused by the decompressor";
       break;
   }
-  at.Refuse("a zlib stream of " + Bytes(raw), "a block that " + std::string(what),
-            "the compressed block " + std::string(what) + " (" + Bytes(raw) +
-                ")");
+  at.Refuse(
+      "a zlib stream of " + Bytes(raw), "a block that " + std::string(what),
+      "the compressed block " + std::string(what) + " (" + Bytes(raw) + ")");
 }
 
 Vec LoadCompressedElements(RecordSteps& at, QmRTArchive& ar, int n) {
   at.Item("the raw length", 4);
   unsigned long raw = 0;
   ar >> raw;
-  const std::uint64_t claim = n > 0 ? static_cast<std::uint64_t>(n) * kBytesPerElem : 0;
+  const std::uint64_t claim =
+      n > 0 ? static_cast<std::uint64_t>(n) * kBytesPerElem : 0;
   if (n > 0 && raw != claim) {
     at.Refuse(Bytes(claim), Bytes(raw),
               "raw length " + std::to_string(raw) + " is not 4 x count " +
@@ -355,8 +355,8 @@ Vec LoadCompressedElements(RecordSteps& at, QmRTArchive& ar, int n) {
     at.Refuse("a raw length of at most " +
                   Bytes(packed * kDeflateMaxExpansion + kDeflateExpansionSlack),
               Bytes(raw),
-              "a compressed block of " + Bytes(packed) +
-                  " cannot decode to " + Bytes(raw));
+              "a compressed block of " + Bytes(packed) + " cannot decode to " +
+                  Bytes(raw));
   }
   ElementSink sink(n);
   RefuseDecoded(at,

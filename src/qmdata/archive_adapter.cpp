@@ -82,8 +82,7 @@ std::int64_t BytesLeft(QmRTArchive&, std::uint64_t) { return -1; }
 // The block is one Write of the storing archive, which another archive
 // library may frame as one item: it is read with one Read, into a block of
 // its full length.
-std::unique_ptr<unsigned char[]> ReadBlock(QmRTArchive& ar,
-                                           std::uint32_t len) {
+std::unique_ptr<unsigned char[]> ReadBlock(QmRTArchive& ar, std::uint32_t len) {
   std::unique_ptr<unsigned char[]> block(new unsigned char[len == 0 ? 1 : len]);
   ar.Read(block.get(), len);
   return block;
@@ -108,8 +107,8 @@ Decoded DecodeBlock(QmRTArchive& ar, std::uint32_t packed_len,
   for (std::uint64_t produced = 0; produced < raw_len;) {
     std::size_t size = 0;
     unsigned char* room = sink.Room(produced, &size);
-    const auto k =
-        static_cast<std::size_t>(std::min<std::uint64_t>(size, raw_len - produced));
+    const auto k = static_cast<std::size_t>(
+        std::min<std::uint64_t>(size, raw_len - produced));
     std::memcpy(room, from + produced, k);
     produced += k;
   }

@@ -25,11 +25,13 @@
 #if defined(__has_include)
 #if __has_include("rtarchive/bulk.h")
 #include "rtarchive/bulk.h"
-#define QMDATA_BULK_ARCHIVE 1
+// A macro, not a constant: #if tests it, to leave out what other archive
+// libraries lack.
+#define QMDATA_BULK_ARCHIVE 1  // NOLINT(cppcoreguidelines-macro-usage)
 #endif
 #endif
 #ifndef QMDATA_BULK_ARCHIVE
-#define QMDATA_BULK_ARCHIVE 0
+#define QMDATA_BULK_ARCHIVE 0  // NOLINT(cppcoreguidelines-macro-usage)
 #endif
 
 namespace qmdata::detail {
@@ -58,11 +60,14 @@ class BlockSink {
  public:
   virtual unsigned char* Room(std::uint64_t produced, std::size_t* size) = 0;
 
+  virtual ~BlockSink() = default;
+
  protected:
   BlockSink() = default;
   BlockSink(const BlockSink&) = default;
   BlockSink& operator=(const BlockSink&) = default;
-  ~BlockSink() = default;
+  BlockSink(BlockSink&&) = default;
+  BlockSink& operator=(BlockSink&&) = default;
 };
 
 // How DecodeBlock ended.

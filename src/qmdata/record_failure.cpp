@@ -89,7 +89,7 @@ void CheckVersion(const RecordSteps& at, int version, int newest) {
 
 void RefuseConstLoad(const char* record, QmRTArchive& ar, const char* what) {
   if (ar.m_storing != 0) return;
-  GuardRecord(record, ar, [&](RecordSteps& at) {
+  GuardRecord(record, ar, [&](const RecordSteps& at) {
     at.Refuse("a storing archive", "a loading archive",
               std::string("a const ") + what + " cannot be loaded");
   });
@@ -104,6 +104,8 @@ void RecordSteps::NoteCurrentException() const noexcept {
     long long offset = m_at;
     const std::string item = m_item;
     try {
+      // Called only from GuardRecord's handler: there is one to rethrow.
+      // cppcheck-suppress rethrowNoCurrentException
       throw;
     } catch (const Refusal& r) {
       expected = r.expected;
@@ -128,7 +130,8 @@ void RecordSteps::NoteCurrentException() const noexcept {
         std::uint64_t needed = e.needed();
         std::uint64_t arrived = e.arrived();
         if (m_at >= 0 && e.offset() >= static_cast<std::uint64_t>(m_at)) {
-          const std::uint64_t before = e.offset() - static_cast<std::uint64_t>(m_at);
+          const std::uint64_t before =
+              e.offset() - static_cast<std::uint64_t>(m_at);
           needed = m_size != 0 ? m_size : before + needed;
           arrived += before;
         }

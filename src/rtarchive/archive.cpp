@@ -177,9 +177,8 @@ char* QmRTArchive::ReadString(char* buf, unsigned limit) {
   if (buf == nullptr) Fail("read of a string into a null buffer", 0, 0);
   buf[0] = '\0';
   const char* g = Area::Gptr(m_buf);
-  const std::size_t taken =
-      CopyStringInPlace(g, g == nullptr ? 0 : Area::Egptr(m_buf) - g, buf,
-                        limit);
+  const std::size_t taken = CopyStringInPlace(
+      g, g == nullptr ? 0 : Area::Egptr(m_buf) - g, buf, limit);
   if (taken != 0) {
     Area::Gbump(m_buf, static_cast<int>(taken));
     m_offset += taken;

@@ -4,8 +4,6 @@
 #include "rtarchive/bulk.h"
 
 #define ZLIB_CONST
-#include <zlib.h>
-
 #include <algorithm>
 #include <climits>
 #include <ios>
@@ -13,6 +11,8 @@
 #include <new>
 #include <streambuf>
 #include <string>
+
+#include <zlib.h>
 
 #include "rtarchive/byteorder.h"
 #include "rtarchive/codec.h"
@@ -81,20 +81,19 @@ struct QmRTArchiveBulk::Impl {
                                      std::size_t n, std::size_t done,
                                      std::streamsize got) {
     const std::uint64_t arrived =
-        done * std::uint64_t{kFixed32Size} +
+        static_cast<std::uint64_t>(done) * kFixed32Size +
         (got > 0 ? static_cast<std::uint64_t>(got) : 0);
     ar.m_offset = start;
     ar.Fail(("read of " + std::to_string(n) + " ints").c_str(),
-            n * std::uint64_t{kFixed32Size}, arrived);
+            static_cast<std::uint64_t>(n) * kFixed32Size, arrived);
   }
 
   // The next n bytes where the get area already holds them, consumed; null
   // (nothing consumed) where it does not.
   static const unsigned char* TakeInPlace(QmRTArchive& ar, std::uint32_t n) {
     const char* g = QmRTArchive::Area::Gptr(ar.m_buf);
-    if (g == nullptr ||
-        static_cast<std::uint64_t>(QmRTArchive::Area::Egptr(ar.m_buf) - g) <
-            n) {
+    if (g == nullptr || static_cast<std::uint64_t>(
+                            QmRTArchive::Area::Egptr(ar.m_buf) - g) < n) {
       return nullptr;
     }
     // gbump takes an int: consume in steps that fit one.
@@ -137,7 +136,8 @@ void QmRTArchiveBulk::WriteInts(QmRTArchive& ar, const int* data,
 
 void QmRTArchiveBulk::ReadInts(QmRTArchive& ar, int* data, std::size_t n) {
   if (n == 0) return;
-  if (data == nullptr) ar.Fail("read of an int array into a null pointer", 0, 0);
+  if (data == nullptr)
+    ar.Fail("read of an int array into a null pointer", 0, 0);
   if (ar.m_convert_ints) {
     Impl::ReadConverting(ar, data, n);
   } else {
@@ -220,7 +220,8 @@ QmRTArchiveBulk::Inflated QmRTArchiveBulk::Inflate(QmRTArchive& ar,
   unsigned char spare = 0;     // output beyond raw_len lands here: too long
   for (;;) {
     if (z.avail_in == 0 && left > 0) {
-      const auto n = static_cast<uInt>(std::min<std::uint64_t>(left, sizeof chunk));
+      const auto n =
+          static_cast<uInt>(std::min<std::uint64_t>(left, sizeof chunk));
       Impl::Get(ar, chunk, n);
       z.next_in = chunk;
       z.avail_in = n;
@@ -233,8 +234,8 @@ QmRTArchiveBulk::Inflated QmRTArchiveBulk::Inflate(QmRTArchive& ar,
       } else {
         if (room == nullptr) room = sink.Room(produced, &room_size);
         z.next_out = room;
-        z.avail_out = static_cast<uInt>(std::min<std::uint64_t>(
-            {room_size, raw_len - produced, UINT_MAX}));
+        z.avail_out = static_cast<uInt>(
+            std::min<std::uint64_t>({room_size, raw_len - produced, UINT_MAX}));
         room = nullptr;  // used up once this window is full
       }
     }

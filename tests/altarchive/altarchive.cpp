@@ -1,7 +1,5 @@
 // The second archive library: marker bytes, big-endian numbers, zlib.
 
-#include <zlib.h>
-
 #include <cstdlib>
 #include <cstring>
 #include <istream>
@@ -9,13 +7,16 @@
 #include <stdexcept>
 #include <string>
 
+#include <zlib.h>
+
 #include "rtarchive/archive.h"
 #include "rtarchive/compression.h"
 
 namespace {
 
 void BigEndian(unsigned long long v, unsigned char* out, unsigned n) {
-  for (unsigned i = 0; i < n; ++i) out[i] = static_cast<unsigned char>(v >> (8 * (n - 1 - i)));
+  for (unsigned i = 0; i < n; ++i)
+    out[i] = static_cast<unsigned char>(v >> (8 * (n - 1 - i)));
 }
 
 unsigned long long FromBigEndian(const unsigned char* in, unsigned n) {
@@ -26,23 +27,29 @@ unsigned long long FromBigEndian(const unsigned char* in, unsigned n) {
 
 }  // namespace
 
-QmRTArchive::QmRTArchive(std::ostream& os) : m_storing(1), m_out(&os), m_in(nullptr) {}
-QmRTArchive::QmRTArchive(std::istream& is) : m_storing(0), m_out(nullptr), m_in(&is) {}
+QmRTArchive::QmRTArchive(std::ostream& os)
+    : m_storing(1), m_out(&os), m_in(nullptr) {}
+QmRTArchive::QmRTArchive(std::istream& is)
+    : m_storing(0), m_out(nullptr), m_in(&is) {}
 
 void QmRTArchive::Put(char marker, const unsigned char* bytes, unsigned n) {
-  if (m_out == nullptr) throw std::logic_error("altarchive: not a storing archive");
+  if (m_out == nullptr)
+    throw std::logic_error("altarchive: not a storing archive");
   m_out->put(marker);
   m_out->write(reinterpret_cast<const char*>(bytes), n);
-  if (!*m_out) throw std::runtime_error("altarchive: the stream refused a write");
+  if (!*m_out)
+    throw std::runtime_error("altarchive: the stream refused a write");
 }
 
 void QmRTArchive::Get(char marker, unsigned char* bytes, unsigned n) {
-  if (m_in == nullptr) throw std::logic_error("altarchive: not a loading archive");
+  if (m_in == nullptr)
+    throw std::logic_error("altarchive: not a loading archive");
   const int m = m_in->get();
   if (m != static_cast<unsigned char>(marker)) {
-    throw std::runtime_error(m == EOF ? "altarchive: the data ended"
-                                      : std::string("altarchive: expected item '") +
-                                            marker + "', found another");
+    throw std::runtime_error(m == EOF
+                                 ? "altarchive: the data ended"
+                                 : std::string("altarchive: expected item '") +
+                                       marker + "', found another");
   }
   if (!m_in->read(reinterpret_cast<char*>(bytes), n)) {
     throw std::runtime_error("altarchive: the data ended inside an item");
@@ -90,7 +97,8 @@ char* QmRTArchive::ReadString(char* buf, unsigned limit) {
   Get('s', b, 4);
   const auto n = static_cast<unsigned>(FromBigEndian(b, 4));
   if (n > limit) throw std::runtime_error("altarchive: a string too long");
-  if (!m_in->read(buf, n)) throw std::runtime_error("altarchive: the data ended inside a string");
+  if (!m_in->read(buf, n))
+    throw std::runtime_error("altarchive: the data ended inside a string");
   buf[n] = '\0';
   return buf;
 }
@@ -115,7 +123,8 @@ bool CZLibCompression::Compress(const void* in, unsigned long in_len,
   uLongf n = compressBound(in_len);
   void* block = std::malloc(n);
   if (block == nullptr) return false;
-  if (compress2(static_cast<Bytef*>(block), &n, static_cast<const Bytef*>(in), in_len, 9) != Z_OK) {
+  if (compress2(static_cast<Bytef*>(block), &n, static_cast<const Bytef*>(in),
+                in_len, 9) != Z_OK) {
     std::free(block);
     return false;
   }
@@ -130,7 +139,8 @@ bool CZLibCompression::Decompress(void* in, unsigned long in_len,
   void* block = std::malloc(raw_len);
   if (block == nullptr) return false;
   uLongf n = raw_len;
-  if (uncompress(static_cast<Bytef*>(block), &n, static_cast<const Bytef*>(in), in_len) != Z_OK ||
+  if (uncompress(static_cast<Bytef*>(block), &n, static_cast<const Bytef*>(in),
+                 in_len) != Z_OK ||
       n != raw_len) {
     std::free(block);
     return false;

@@ -61,18 +61,21 @@ int main() {
     for (int i = 0; i < n; ++i) e[i] = (i % 1000) * (i % 2 ? -7 : 13);
     Vec v(n, e.data(), 0);
     for (bool compressed : {false, true}) {
-      const std::string what = std::to_string(n) + (compressed ? " compressed" : " plain");
+      const std::string what =
+          std::to_string(n) + (compressed ? " compressed" : " plain");
       Vec back(2, nullptr, 0);
       const std::string bytes = RoundTrip(v, compressed, back);
       Check(Elements(back) == e, what + ": round trip");
       // The second archive's own encoding: a marker byte before the tag.
-      Check(bytes.size() > 5 && bytes[0] == 's' && bytes.compare(5, 13, "<StartVector>") == 0,
+      Check(bytes.size() > 5 && bytes[0] == 's' &&
+                bytes.compare(5, 13, "<StartVector>") == 0,
             what + ": the other archive's bytes");
       // Cut short, the record throws -1 and says which record failed.
       std::istringstream is(bytes.substr(0, bytes.size() / 2));
       QmRTArchive in(is);
       Vec cut(1, nullptr, 0);
-      Check(Thrown([&] { cut.Serialize(in, compressed); }) == -1, what + ": cut gives -1");
+      Check(Thrown([&] { cut.Serialize(in, compressed); }) == -1,
+            what + ": cut gives -1");
       Check(std::string(QmLastRecordFailure().record) == "vector record" &&
                 QmLastRecordFailure().offset == -1,
             what + ": reason " + QmLastRecordFailure().message);
@@ -91,10 +94,12 @@ int main() {
   std::istringstream is(os.str());
   QmRTArchive in(is);
   in >> slice_back >> tag_back;
-  Check(slice_back == slice && tag_back == qmo_qual_good, "slice and tag round trip");
+  Check(slice_back == slice && tag_back == qmo_qual_good,
+        "slice and tag round trip");
   std::istringstream cut(os.str().substr(0, os.str().size() - 3));
   QmRTArchive in_cut(cut);
-  Check(Thrown([&] { in_cut >> slice_back >> tag_back; }) == -1, "cut tag gives -1");
+  Check(Thrown([&] { in_cut >> slice_back >> tag_back; }) == -1,
+        "cut tag gives -1");
   Check(std::string(QmLastRecordFailure().record) == "quality tag",
         std::string("tag reason: ") + QmLastRecordFailure().message);
 
