@@ -5,6 +5,8 @@
 #include "mathla/kernels_loops.h"
 
 #if defined(__AVX512F__)
+#include <cassert>
+
 #include <immintrin.h>
 
 namespace qmdata::detail {
@@ -79,6 +81,7 @@ int Horizontal(__m512i v) {
 // answer anyway. REQUIRES: n >= 1.
 template <class Sel>
 int Extreme(const int* a, std::size_t n) {
+  assert(n >= 1);
   const __m512i first = _mm512_set1_epi32(a[0]);
   __m512i m0 = Sel::Map(first), m1 = m0, m2 = m0, m3 = m0;
   std::size_t i = 0;

@@ -18,6 +18,7 @@
 #ifndef QMDATA_SRC_MATHLA_KERNELS_LOOPS_H_
 #define QMDATA_SRC_MATHLA_KERNELS_LOOPS_H_
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -34,6 +35,14 @@ inline unsigned U(int v) { return static_cast<unsigned>(v); }
 inline int S(unsigned v) { return static_cast<int>(v); }
 // The wrapped magnitude: -2147483648 stays as it is.
 inline int AbsWrap(int v) { return v < 0 ? S(0u - U(v)) : v; }
+// For the debug checks of the loops' preconditions: [a, a + n) and
+// [b, b + m) are the same range or share no element.
+inline bool SameOrApart(const int* a, std::size_t n, const int* b,
+                        std::size_t m) {
+  const std::uintptr_t pa = reinterpret_cast<std::uintptr_t>(a);
+  const std::uintptr_t pb = reinterpret_cast<std::uintptr_t>(b);
+  return pa == pb || pa + n * sizeof(int) <= pb || pb + m * sizeof(int) <= pa;
+}
 
 struct AddOp {
   static unsigned F(unsigned a, unsigned b) { return a + b; }
@@ -85,6 +94,7 @@ struct Loops {
 
   template <class Op>
   static void Binary(int* out, const int* a, const int* b, std::size_t n) {
+    assert(SameOrApart(out, n, a, n) && SameOrApart(out, n, b, n));
     const std::size_t head = Head(out, n);
     for (std::size_t i = 0; i < head; ++i)
       out[i] = S(Op::F(U(a[i]), U(b[i])));
@@ -93,6 +103,7 @@ struct Loops {
   }
 
   static void Scale(int* out, const int* a, int factor, std::size_t n) {
+    assert(SameOrApart(out, n, a, n));
     const unsigned f = U(factor);
     const std::size_t head = Head(out, n);
     for (std::size_t i = 0; i < head; ++i) out[i] = S(U(a[i]) * f);
@@ -127,6 +138,7 @@ struct Loops {
   // part of the answer anyway.
   template <class Sel>
   static int Extreme(const int* a, std::size_t n) {
+    assert(n >= 1);
     int part[kBlock];
     for (std::size_t j = 0; j < kBlock; ++j) part[j] = Sel::Map(a[0]);
     std::size_t i = 0;
@@ -159,6 +171,7 @@ struct Loops {
   // output once for four rows.
   static void VecMat(int* out, const int* v, const int* a, std::ptrdiff_t cols,
                      std::size_t k, std::size_t n) {
+    assert(out != v && SameOrApart(out, n, v, k) && out != a);
     std::memset(out, 0, n * sizeof(int));
     std::size_t i = 0;
     for (; i + 4 <= k; i += 4) {
@@ -183,6 +196,7 @@ struct Loops {
   // out[j] = v . row j, four rows at a time sharing the reads of v.
   static void VecMatT(int* out, const int* v, const int* a,
                       std::ptrdiff_t cols, std::size_t k, std::size_t n) {
+    assert(out != v && SameOrApart(out, n, v, k) && out != a);
     std::size_t j = 0;
     for (; j + 4 <= n; j += 4) {
       const int* r0 = a + static_cast<std::ptrdiff_t>(j) * cols;

@@ -10,6 +10,7 @@
 // has actually decoded to (compressed records).
 
 #include <bit>
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -259,6 +260,7 @@ class ElementSink final : public qmdata::detail::BlockSink {
   // decoded.
   Vec Take() {
     if (m_bytes <= kDirectDecode) return m_direct;
+    assert(m_end == m_bytes);
     Vec loaded(m_n, nullptr, 0);
     auto* dst = reinterpret_cast<unsigned char*>(&loaded[0]);
     for (std::size_t i = 0; i < m_parts.size(); ++i) {

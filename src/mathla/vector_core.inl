@@ -2,6 +2,7 @@
 // cursor. Included once, by vector.cpp.
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 #include <new>
 #include <stdexcept>
@@ -20,6 +21,7 @@ constexpr int kMaxElems = 0x40000000;
 // index modulo n, brought into [0, n): a negative index counts from the end.
 // REQUIRES: n > 0.
 inline int WrapIndex(int index, int n) {
+  assert(n > 0);
   int r = index % n;
   return r < 0 ? r + n : r;
 }
@@ -277,6 +279,7 @@ namespace {
 // n elements when n > 0.
 template <typename T>
 inline T* ElementAt(T* data, int n, int c) {
+  assert(n <= 0 || data != nullptr);
   if (n <= 0) return nullptr;
   return data + ((c >= 0 && c < n) ? c : WrapIndex(c, n));
 }

@@ -2,6 +2,7 @@
 // vector.cpp.
 
 #include <algorithm>
+#include <cassert>
 #include <climits>
 #include <cmath>
 #include <cstddef>
@@ -25,6 +26,7 @@ inline int FirstExtreme(const int* a, std::size_t n,
                         qmdata::detail::ReduceKernel pick,
                         qmdata::detail::FindKernel find, bool greater,
                         int& index) {
+  assert(n >= 1);
   // best is the extreme so far and `from` the first block that holds it: a
   // later block replaces it only with a strictly better value.
   int best = pick(a, 1);

@@ -3,6 +3,7 @@
 
 #include <libdeflate.h>
 
+#include <cassert>
 #include <climits>
 #include <cstddef>
 
@@ -49,6 +50,7 @@ unsigned long ZlibCodec::Bound(unsigned long in_len) {
 
 unsigned long ZlibCodec::CompressTo(const void* in, unsigned long in_len,
                                     void* out, unsigned long capacity) {
+  assert(in != nullptr && out != nullptr);
   return libdeflate_zlib_compress(
       static_cast<libdeflate_compressor*>(m_compressor), in, in_len, out,
       capacity);
@@ -56,6 +58,7 @@ unsigned long ZlibCodec::CompressTo(const void* in, unsigned long in_len,
 
 bool ZlibCodec::DecompressTo(const void* in, unsigned long in_len, void* out,
                              unsigned long raw_len) {
+  assert(in != nullptr && out != nullptr);
   if (m_decompressor == nullptr) m_decompressor = NewDecompressor();
   auto* d = static_cast<libdeflate_decompressor*>(m_decompressor);
   if (d == nullptr) return false;

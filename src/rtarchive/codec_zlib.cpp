@@ -3,6 +3,7 @@
 
 #include <zlib.h>
 
+#include <cassert>
 #include <climits>
 
 #include "rtarchive/codec.h"
@@ -23,6 +24,7 @@ unsigned long ZlibCodec::Bound(unsigned long in_len) {
 
 unsigned long ZlibCodec::CompressTo(const void* in, unsigned long in_len,
                                     void* out, unsigned long capacity) {
+  assert(in != nullptr && out != nullptr);
   uLongf n = capacity;
   return compress2(static_cast<Bytef*>(out), &n, static_cast<const Bytef*>(in),
                    in_len, kLevel) == Z_OK
@@ -32,6 +34,7 @@ unsigned long ZlibCodec::CompressTo(const void* in, unsigned long in_len,
 
 bool ZlibCodec::DecompressTo(const void* in, unsigned long in_len, void* out,
                              unsigned long raw_len) {
+  assert(in != nullptr && out != nullptr);
   z_stream z{};
   if (inflateInit(&z) != Z_OK) return false;
   z.next_in = static_cast<Bytef*>(const_cast<void*>(in));
