@@ -114,6 +114,7 @@ def accepted_cases():
     small = [rnd.randrange(-100, 100) for _ in range(50000)]
     rising = list(range(1000000, 1100000))
     noise = [rnd.randrange(-2**31, 2**31) for _ in range(20000)]
+    extremes = [1, -2, 2**31 - 1, -2**31]
     nul_tag = q.string(b"<StartVector>\0xy")
     cases = [
         ("z_level1", "vector:z", q.vector_record(small, True, level=1), small),
@@ -121,6 +122,7 @@ def accepted_cases():
         ("z_multiblock", "vector:z", q.vector_record(noise, True, pieces=13), noise),
         ("z_level0", "vector:z", q.vector_record(small[:100], True, level=0), small[:100]),
         ("plain_noise", "vector", q.vector_record(noise), noise),
+        ("z_extremes", "vector:z", q.vector_record(extremes, True), extremes),
         ("tag_after_nul", "vector", nul_tag + q.vector_record([4, 5])[17:], [4, 5]),
         ("version_neg", "vector", q.vector_record([9])[:17] + q.int32(-1) + q.vector_record([9])[21:], [9]),
         ("count_neg_z", "vector:z", q.string(q.START_TAG) + q.int32(1) + q.int32(-5) +
