@@ -14,6 +14,7 @@
       is first checked against this module's own reader.
 """
 
+import json
 import os
 import random
 import sys
@@ -64,9 +65,13 @@ def decode(data_dir, example):
     recs = q.read_records(data, kinds, strict=True)
     check(recs[0]["value"] == {"vars": [2, 7, 11], "start": 5, "length": 10},
           "example slice")
-    check(recs[1]["offset"] == 68 and recs[1]["value"] == example_measurements(),
-          "example measurements")
+    meas = example_measurements()
+    check(recs[1]["offset"] == 68 and recs[1]["value"] == meas, "example measurements")
     check(recs[2]["value"] == "good", "example quality tag")
+    check(q.to_json(recs) == json.dumps(recs) and json.loads(q.to_json(recs, 2)) == recs,
+          "example as JSON")
+    check(q.summary_line(2, recs[1]) == "2 vector:z offset=68 size=%d count=1048576 min=%d "
+          "max=%d" % (recs[1]["size"], min(meas), max(meas)), "example summary")
     # The example cut short, named in another order or form, or followed by
     # bytes (left, as the library leaves them, unless strict).
     for size, names, words in [

@@ -2,9 +2,12 @@
 """Reads and writes qmdata archive records (docs/FORMAT.md).
 
 A file is records back to back with nothing around them, so a reader names
-the record order. The command prints them as JSON:
+the record order. The command (installed as qmdata-dump by
+`pip install ./python`) prints them as JSON, indented or as one line per
+record:
 
     python3 python/qmdata_format.py --records slice,vector:z,qualtag FILE
+    qmdata-dump --summary --records slice,vector:z,qualtag FILE
 
 As a module:
 
@@ -347,6 +350,44 @@ def _reads_as(data, at, kind):
         return False
 
 
+def _ints_summary(name, ints):
+    line = " %s=%d" % (name, len(ints))
+    return line + (" min=%d max=%d" % (min(ints), max(ints)) if ints else "")
+
+
+def summary_line(index, record):
+    """One line for a record: index, kind, offset, size and what it holds."""
+    kind, value = record["kind"], record["value"]
+    line = "%d %s offset=%d size=%d" % (index, kind, record["offset"], record["size"])
+    if kind in ("vector", "vector:z"):
+        return line + _ints_summary("count", value)
+    if kind == "slice":
+        line += _ints_summary("vars", value["vars"])
+    if kind in ("slice", "range"):
+        return line + " start=%d length=%d" % (value["start"], value["length"])
+    return line + " value=" + value
+
+
+def to_json(value, indent=None, _margin=""):
+    """The records (dicts, lists, ints, strings) as json.dumps writes them, or
+    indented by indent spaces with int lists wrapped at 16 numbers a line.
+    An int list is written by str(), which gives the same text as the json
+    encoder three times faster."""
+    inner = _margin + " " * (indent or 0)
+    start, sep, end = ("", ", ", "") if indent is None else \
+        ("\n" + inner, ",\n" + inner, "\n" + _margin)
+    if isinstance(value, dict) and value:
+        items = (json.dumps(k) + ": " + to_json(v, indent, inner) for k, v in value.items())
+    elif isinstance(value, list) and value and isinstance(value[0], dict):
+        items = (to_json(v, indent, inner) for v in value)
+    elif isinstance(value, list) and indent is not None and len(value) > 16:
+        items = (str(value[i:i + 16])[1:-1] for i in range(0, len(value), 16))
+    else:
+        return str(value) if isinstance(value, list) else json.dumps(value)
+    brackets = "{}" if isinstance(value, dict) else "[]"
+    return brackets[0] + start + sep.join(items) + end + brackets[1]
+
+
 def _kind_list(text):
     kinds = [k.strip() for k in text.split(",")]
     unknown = [k for k in kinds if k not in KINDS]
@@ -356,12 +397,19 @@ def _kind_list(text):
     return kinds
 
 
-EPILOG = """exit status:
+EPILOG = """record kinds:
+%s
+
+Name the records in the order the file holds them, and each vector in the
+form it was written in: the bytes do not say.
+
+exit status:
   0  the file reads as the records named; bytes after the last record are
      reported on stderr and left unread, as the C++ library leaves them
   1  it does not: the message names the record (from 1), its kind, the byte
      offset and what is wrong; with --strict, bytes after the last record
-  2  a usage error, or a file that cannot be opened"""
+  2  a usage error, or a file that cannot be opened""" % "\n".join(
+    "  %-9s %s" % kv for kv in KINDS.items())
 
 
 def main(argv=None):
@@ -370,6 +418,11 @@ def main(argv=None):
         epilog=EPILOG, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--records", required=True, type=_kind_list, metavar="KIND,...",
                     help="the file's records in order, e.g. slice,vector:z,qualtag")
+    form = ap.add_mutually_exclusive_group()
+    form.add_argument("--summary", action="store_true",
+                      help="one line per record: index, kind, offset, size and, for "
+                      "vectors, count, min and max")
+    form.add_argument("--pretty", action="store_true", help="indented JSON")
     ap.add_argument("--strict", action="store_true",
                     help="refuse bytes after the last record (exit status 1)")
     ap.add_argument("file", metavar="FILE", help="the archive file")
@@ -385,9 +438,12 @@ def main(argv=None):
     except FormatError as e:
         print("%s: %s: %s" % (ap.prog, args.file, e), file=sys.stderr)
         return 1
+    if args.summary:
+        text = "\n".join(summary_line(i, r) for i, r in enumerate(records, 1))
+    else:
+        text = to_json(records, 2 if args.pretty else None)
     try:
-        # dumps, not dump: dump runs the pure-Python encoder piece by piece.
-        sys.stdout.write(json.dumps(records) + "\n")
+        sys.stdout.write(text + "\n")
         sys.stdout.flush()
     except BrokenPipeError:  # the reader left (| head): no traceback at exit
         os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
