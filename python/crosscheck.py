@@ -14,6 +14,7 @@
       is first checked against this module's own reader.
 """
 
+import json
 import os
 import random
 import sys
@@ -50,7 +51,7 @@ def check(cond, what):
 def decode(data_dir, example):
     for name, (kind, want) in sorted(FIXTURES.items()):
         with open(os.path.join(data_dir, name), "rb") as f:
-            got = q.read_records(f.read(), [kind])[0]["value"]
+            got = q.read_records(f.read(), [kind], strict=True)[0]["value"]
         check(got == want, "%s: %r != %r" % (name, got, want))
     with open(os.path.join(data_dir, "archive_primitives.bin"), "rb") as f:
         r = q.Reader(f.read())
@@ -58,18 +59,38 @@ def decode(data_dir, example):
     got += [r.string(19), r.string(19), r.string(0), r.raw(3)]
     check(got == [1, -2, -2**31, 0x12345678, 0xFFFFFFFF, 7, b"ab", b"", b"",
                   b"\x01\xffz"] and not r.left(), "archive_primitives.bin")
+    kinds = ["slice", "vector:z", "qualtag"]
     with open(example, "rb") as f:
-        recs = q.read_records(f.read(), ["slice", "vector:z", "qualtag"])
+        data = f.read()
+    recs = q.read_records(data, kinds, strict=True)
     check(recs[0]["value"] == {"vars": [2, 7, 11], "start": 5, "length": 10},
           "example slice")
-    check(recs[1]["offset"] == 68 and recs[1]["value"] == example_measurements(),
-          "example measurements")
+    meas = example_measurements()
+    check(recs[1]["offset"] == 68 and recs[1]["value"] == meas, "example measurements")
     check(recs[2]["value"] == "good", "example quality tag")
+    check(q.to_json(recs) == json.dumps(recs) and json.loads(q.to_json(recs, 2)) == recs,
+          "example as JSON")
+    check(q.summary_line(2, recs[1]) == "2 vector:z offset=68 size=%d count=1048576 min=%d "
+          "max=%d" % (recs[1]["size"], min(meas), max(meas)), "example summary")
+    # The example cut short, or named in another order or form.
+    for size, names, words in [
+            (30, kinds, "record 1 (slice) at byte offset 29: truncated"),
+            (1000, kinds, "record 2 (vector:z) at byte offset 101: truncated"),
+            (-2, kinds, "record 3 (qualtag) at byte offset %d: truncated" % (len(data) - 4)),
+            (None, ["vector:z", "slice", "qualtag"], "in the order the file holds them"),
+            (None, ["slice", "vector", "qualtag"], "record 2 (vector) at byte offset 93"),
+            (None, ["slice", "vector", "qualtag"], "name it vector:z")]:
+        try:
+            q.read_records(data[:size], names)
+            check(False, "python reader accepted %s" % words)
+        except q.FormatError as e:
+            check(words in str(e), "%s: %s" % (words, e))
     print("crosscheck: %d fixtures and the example file decoded" % (len(FIXTURES) + 1))
 
 
 def damaged_cases():
-    """(name, kind, bytes) that every reader must refuse."""
+    """(name, kind, bytes, words of this module's message) that every reader
+    must refuse."""
     e = [3, -1, 7]
     z = q.vector_record(e, compressed=True)
     block = q.compress(q._ints_to_bytes(e))
@@ -82,28 +103,52 @@ def damaged_cases():
     bad_stream[len(bad_stream) // 2] ^= 0x55
     bad_stream[-1] ^= 1
     cases = [
-        ("cut_plain", "vector", q.vector_record(e)[:-3]),
-        ("cut_zip", "vector:z", z[:30]),
-        ("tag_case", "vector", q.string(b"<startVector>") + q.vector_record(e)[17:]),
-        ("tag_short", "vector", q.string(b"<StartVector") + q.vector_record(e)[17:]),
-        ("tag_long", "vector", q.string(b"<StartVector>" + b"x" * 7) + q.vector_record(e)[17:]),
-        ("end_tag", "vector", q.vector_record(e)[:-15] + q.string(b"<EndVectoR>")),
-        ("version2", "vector", q.vector_record(e)[:17] + q.int32(2) + q.vector_record(e)[21:]),
-        ("count_limit", "vector", q.string(q.START_TAG) + q.int32(1) + q.int32(0x40000000)),
-        ("lying_count", "vector", q.string(q.START_TAG) + q.int32(1) + q.int32(1 << 20) + q.int32(1)),
-        ("raw_mismatch", "vector:z", zrec(3, 16, len(block), block)),
-        ("packed_too_big", "vector:z", zrec(3, 12, 2000, b"x" * 2000)),
-        ("packed_beyond", "vector:z", zrec(3, 12, 1000, block)),
-        ("expansion", "vector:z", zrec(1 << 24, 1 << 26, len(block), block)),
-        ("zero_block_over", "vector:z", zrec(4 * 1024 * 1024 + 1, 16 * 1024 * 1024 + 4, 0, b"")),
-        ("corrupt_stream", "vector:z", zrec(3, 12, len(bad_stream), bytes(bad_stream))),
-        ("trailing_in_block", "vector:z", zrec(3, 12, len(block) + 2, block + b"\0\0")),
-        ("short_output", "vector:z", zrec(4, 16, len(block), block)),
-        ("range_version", "range", q.int32(2) + q.int32(5) + q.int32(10)),
-        ("range_cut", "range", q.range_record(5, 10)[:10]),
-        ("slice_version", "slice", q.int32(2) + q.slice_record([1], 0, 1)[4:]),
-        ("qualtag_2", "qualtag", q.int32(2)),
-        ("qualtag_cut", "qualtag", b"\1\0"),
+        ("cut_plain", "vector", q.vector_record(e)[:-3],
+         "truncated: the end tag needs 11 bytes, 8 remain"),
+        ("cut_zip", "vector:z", z[:30], "at byte offset 29: truncated: the compressed length"),
+        ("tag_case", "vector", q.string(b"<startVector>") + q.vector_record(e)[17:],
+         "tags are case-sensitive"),
+        ("tag_short", "vector", q.string(b"<StartVector") + q.vector_record(e)[17:],
+         'the start tag is "<StartVector", not'),
+        ("tag_long", "vector", q.string(b"<StartVector>" + b"x" * 7) + q.vector_record(e)[17:],
+         "20 bytes long, more than the 19 allowed"),
+        ("end_tag", "vector", q.vector_record(e)[:-15] + q.string(b"<EndVectoR>"),
+         'the end tag is "<EndVectoR>"'),
+        ("version2", "vector", q.vector_record(e)[:17] + q.int32(2) + q.vector_record(e)[21:],
+         "the vector version is 2, newer"),
+        ("count_limit", "vector", q.string(q.START_TAG) + q.int32(1) + q.int32(0x40000000),
+         "the count 1073741824 is 0x40000000 or more"),
+        ("lying_count", "vector", q.string(q.START_TAG) + q.int32(1) + q.int32(1 << 20) + q.int32(1),
+         "truncated: the block of 1048576 elements needs 4194304 bytes"),
+        ("raw_mismatch", "vector:z", zrec(3, 16, len(block), block),
+         "the raw length 16 is not 4 times the count 3"),
+        ("packed_too_big", "vector:z", zrec(3, 12, 2000, b"x" * 2000),
+         "the compressed length 2000 is more than"),
+        ("packed_beyond", "vector:z", zrec(3, 12, 1000, block),
+         "truncated: the compressed block needs 1000 bytes, 32 remain"),
+        ("expansion", "vector:z", zrec(1 << 24, 1 << 26, len(block), block),
+         "cannot expand to the raw length 67108864"),
+        ("zero_block_over", "vector:z", zrec(4 * 1024 * 1024 + 1, 16 * 1024 * 1024 + 4, 0, b""),
+         "at most 4194304 zeros"),
+        ("corrupt_stream", "vector:z", zrec(3, 12, len(bad_stream), bytes(bad_stream)),
+         "not a valid zlib stream"),
+        ("trailing_in_block", "vector:z", zrec(3, 12, len(block) + 2, block + b"\0\0"),
+         "2 bytes follow the zlib stream"),
+        ("short_output", "vector:z", zrec(4, 16, len(block), block),
+         "the zlib stream holds 12 bytes, not the raw length 16"),
+        ("long_output", "vector:z", zrec(2, 8, len(block), block), "holds more than the raw length 8"),
+        ("cut_stream", "vector:z", zrec(3, 12, len(block) - 4, block[:-4]), "ends inside its zlib stream"),
+        ("range_version", "range", q.int32(2) + q.int32(5) + q.int32(10), "the range version is 2"),
+        ("range_cut", "range", q.range_record(5, 10)[:10],
+         "at byte offset 8: truncated: the range length"),
+        ("slice_version", "slice", q.int32(2) + q.slice_record([1], 0, 1)[4:],
+         "the slice version is 2"),
+        ("qualtag_2", "qualtag", q.int32(2), "the quality tag is 2"),
+        ("lying_count_max", "vector", q.string(q.START_TAG) + q.int32(1) + q.int32(0x3FFFFFFF) + q.int32(1),
+         "truncated: the block of 1073741823 elements needs 4294967292 bytes"),
+        ("z_read_plain", "vector", z, "it reads as the compressed form: name it vector:z"),
+        ("plain_read_z", "vector:z", q.vector_record(e), "it reads as the plain form: name it vector"),
+        ("qualtag_cut", "qualtag", b"\1\0", "truncated: the quality tag needs 4 bytes, 2 remain"),
     ]
     return cases
 
@@ -114,6 +159,7 @@ def accepted_cases():
     small = [rnd.randrange(-100, 100) for _ in range(50000)]
     rising = list(range(1000000, 1100000))
     noise = [rnd.randrange(-2**31, 2**31) for _ in range(20000)]
+    extremes = [1, -2, 2**31 - 1, -2**31]
     nul_tag = q.string(b"<StartVector>\0xy")
     cases = [
         ("z_level1", "vector:z", q.vector_record(small, True, level=1), small),
@@ -121,6 +167,7 @@ def accepted_cases():
         ("z_multiblock", "vector:z", q.vector_record(noise, True, pieces=13), noise),
         ("z_level0", "vector:z", q.vector_record(small[:100], True, level=0), small[:100]),
         ("plain_noise", "vector", q.vector_record(noise), noise),
+        ("z_extremes", "vector:z", q.vector_record(extremes, True), extremes),
         ("tag_after_nul", "vector", nul_tag + q.vector_record([4, 5])[17:], [4, 5]),
         ("version_neg", "vector", q.vector_record([9])[:17] + q.int32(-1) + q.vector_record([9])[21:], [9]),
         ("count_neg_z", "vector:z", q.string(q.START_TAG) + q.int32(1) + q.int32(-5) +
@@ -149,17 +196,17 @@ def write(out_dir):
     os.makedirs(out_dir, exist_ok=True)
     lines = []
     for name, kind, data, want in accepted_cases():
-        got = flat(kind, q.read_records(data, [kind])[0]["value"])
+        got = flat(kind, q.read_records(data, [kind], strict=True)[0]["value"])
         check(got == want, "python reader: %s" % name)
         with open(os.path.join(out_dir, name + ".bin"), "wb") as f:
             f.write(data)
         lines.append("%s.bin %s ok %s" % (name, kind, " ".join(map(str, want))))
-    for name, kind, data in damaged_cases():
+    for name, kind, data, words in damaged_cases():
         try:
             q.read_records(data, [kind])
             check(False, "python reader accepted damaged %s" % name)
-        except q.FormatError:
-            pass
+        except q.FormatError as e:
+            check("record 1 (%s)" % kind in str(e) and words in str(e), "%s: %s" % (name, e))
         with open(os.path.join(out_dir, name + ".bin"), "wb") as f:
             f.write(data)
         lines.append("%s.bin %s fail" % (name, kind))

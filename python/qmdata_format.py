@@ -1,59 +1,92 @@
 #!/usr/bin/env python3
 """Reads and writes qmdata archive records (docs/FORMAT.md).
 
-Standard library only; numpy, when installed, converts element blocks in
-bulk. A file is records back to back with nothing around them, so a reader
-names the record order:
+A file is records back to back with nothing around them, so a reader names
+the record order. The command (installed as qmdata-dump by
+`pip install ./python`) prints them as JSON, indented or as one line per
+record:
 
     python3 python/qmdata_format.py --records slice,vector:z,qualtag FILE
-
-prints the records as JSON. Kinds: range, slice, qualtag, vector (the plain
-vector record) and vector:z (the compressed one).
+    qmdata-dump --summary --records slice,vector:z,qualtag FILE
 
 As a module:
 
     r = Reader(open(path, "rb").read())
     sl = r.slice(); meas = r.vector(compressed=True); tag = r.qualtag()
+    records = read_records(data, ["slice", "vector:z", "qualtag"])
     data = vector_record([1, -2, 3], compressed=True, level=9)
 
-Every refusal raises FormatError, naming the rule and the byte offset; the
-C++ loaders refuse the same inputs with the thrown int -1.
+Every refusal raises FormatError, naming the record, the byte offset and
+what is wrong; the C++ loaders refuse the same inputs with the thrown int -1.
+Standard library only: element blocks are converted in bulk by array and
+struct (numpy converts no faster and takes longer to import).
 """
 
 import argparse
 import json
+import os
 import struct
 import sys
 import zlib
-
-try:
-    import numpy
-except ImportError:  # optional: bulk conversion only
-    numpy = None
+from array import array
 
 START_TAG = b"<StartVector>"
 END_TAG = b"<EndVector>"
 TAG_LIMIT = 19
 COUNT_LIMIT = 0x40000000
-SMALL_CLAIM = 16384
 ZERO_BLOCK_COUNT_LIMIT = 4 * 1024 * 1024
 QUAL_GOOD, QUAL_BAD = 1, 0
 
+# The record kinds a file may hold, as --records names them.
+KINDS = {
+    "slice": "slice record: version, the plain vector of variables, a range",
+    "vector": "vector record in the plain form: the elements as they are",
+    "vector:z": "vector record in the compressed form: a zlib stream of them",
+    "range": "range record: version, start, length (12 bytes)",
+    "qualtag": "quality tag: 1 for good, 0 for bad (4 bytes)",
+}
+
 
 class FormatError(ValueError):
-    """A record the loaders refuse."""
+    """A record the loaders refuse.
+
+    problem says what is wrong and offset where the failing item starts;
+    read_records adds the record's index (from 1) and kind, and a hint when
+    the bytes fit another record order or the other vector form.
+    """
+
+    def __init__(self, problem, offset, misplaced=False):
+        super().__init__(problem)
+        self.problem = problem
+        self.offset = offset
+        self.misplaced = misplaced  # the bytes do not look like the item at all
+        self.index = self.kind = self.hint = None
+
+    def __str__(self):
+        where = "byte offset %d" % self.offset
+        if self.index is not None:
+            where = "record %d (%s) at %s" % (self.index, self.kind, where)
+        hint = " (%s)" % self.hint if self.hint else ""
+        return "%s: %s%s" % (where, self.problem, hint)
 
 
 def _ints_from_bytes(raw):
-    if numpy is not None:
-        return numpy.frombuffer(raw, dtype="<i4").tolist()
-    return list(struct.unpack("<%di" % (len(raw) // 4), raw))
+    """The int32s of raw, as a list, converted in bulk (never int by int)."""
+    ints = array("i")
+    if ints.itemsize != 4:  # a platform whose C int is not 32 bits
+        return list(struct.unpack("<%di" % (len(raw) // 4), raw))
+    ints.frombytes(raw)
+    if sys.byteorder == "big":
+        ints.byteswap()
+    return ints.tolist()
 
 
 def _ints_to_bytes(values):
-    if numpy is not None:
-        return numpy.asarray(values, dtype=numpy.int64).astype("<i4").tobytes()
-    return struct.pack("<%di" % len(values), *[_wrap32(v) for v in values])
+    fmt = "<%di" % len(values)
+    try:
+        return struct.pack(fmt, *values)
+    except struct.error:  # a value outside int32: stored wrapped, as C++ casts it
+        return struct.pack(fmt, *map(_wrap32, values))
 
 
 def _wrap32(v):
@@ -61,124 +94,156 @@ def _wrap32(v):
     return v - 0x100000000 if v >= 0x80000000 else v
 
 
+def _quoted(stored):
+    """Stored bytes in double quotes, unprintable ones as \\xNN."""
+    return '"%s"' % "".join(chr(c) if 32 <= c < 127 and c not in b'"\\' else
+                            "\\x%02x" % c for c in stored)
+
+
+def _remain(n):
+    return "none remains" if n == 0 else "1 remains" if n == 1 else "%d remain" % n
+
+
 class Reader:
-    """Reads records from bytes, starting at offset."""
+    """Reads records from bytes, starting at offset.
+
+    The what arguments name the item in the messages of FormatError.
+    """
 
     def __init__(self, data, offset=0):
         self.data = bytes(data)
         self.pos = offset
 
-    def fail(self, what, at=None):
-        raise FormatError("%s at byte offset %d" % (what, self.pos if at is None else at))
+    def fail(self, problem, at=None, misplaced=False):
+        raise FormatError(problem, self.pos if at is None else at, misplaced)
 
     def left(self):
         return len(self.data) - self.pos
 
-    # --- primitives -------------------------------------------------------
-    def raw(self, n, what="raw block"):
+    def need(self, n, what):
+        """Fails as truncated unless n bytes remain for what."""
         if n > self.left():
-            self.fail("short read of a %s of %d bytes" % (what, n))
+            self.fail("truncated: %s needs %d bytes, %s" % (what, n, _remain(self.left())))
+
+    # --- primitives -------------------------------------------------------
+    def raw(self, n, what="the raw block"):
+        self.need(n, what)
         out = self.data[self.pos:self.pos + n]
         self.pos += n
         return out
 
-    def int32(self):
-        return struct.unpack("<i", self.raw(4, "int"))[0]
+    def int32(self, what="an int32"):
+        return struct.unpack("<i", self.raw(4, what))[0]
 
-    def uint32(self):
-        return struct.unpack("<I", self.raw(4, "unsigned long"))[0]
+    def uint32(self, what="a uint32"):
+        return struct.unpack("<I", self.raw(4, what))[0]
 
-    def string(self, limit):
+    def string(self, limit, what="the string"):
         at = self.pos
-        n = self.uint32()
+        n = self.uint32("the length of " + what)
         if n > limit:
-            self.fail("a string of %d bytes exceeds the limit of %d" % (n, limit), at)
-        return self.raw(n, "string")
+            self.fail("%s is %d bytes long, more than the %d allowed" % (what, n, limit),
+                      at, misplaced=True)
+        return self.raw(n, what)
 
-    def tag(self, expected):
+    def tag(self, expected, what="the tag"):
         at = self.pos
-        stored = self.string(TAG_LIMIT)
+        stored = self.string(TAG_LIMIT, what)
         # Compared as NUL-terminated strings: bytes after a NUL do not count.
-        if stored.split(b"\0", 1)[0] != expected:
-            self.fail("tag %r is not %r" % (stored, expected), at)
+        text = stored.split(b"\0", 1)[0]
+        if text != expected:
+            problem = "%s is %s, not %s" % (what, _quoted(stored), _quoted(expected))
+            if text.lower() == expected.lower():
+                problem += "; tags are case-sensitive"
+            self.fail(problem, at, misplaced=not text.startswith(b"<"))
 
-    def version(self):
+    def version(self, what="the version"):
         at = self.pos
-        v = self.int32()
+        v = self.int32(what)
         if v > 1:
-            self.fail("version %d is above 1" % v, at)
+            self.fail("%s is %d, newer than the 1 this reader knows" % (what, v), at)
         return v
 
     # --- records ----------------------------------------------------------
     def vector(self, compressed=False):
         """The elements of a vector record, as a list of ints."""
-        self.tag(START_TAG)
-        self.version()
+        self.tag(START_TAG, "the start tag")
+        self.version("the vector version")
         at = self.pos
-        n = self.int32()
+        n = self.int32("the count")
         if n >= COUNT_LIMIT:
-            self.fail("count %d is 0x40000000 or more" % n, at)
+            self.fail("the count %d is 0x40000000 or more (a block of 4 GiB or more)" % n, at)
         elems = self._compressed_elems(n) if compressed else self._plain_elems(n)
-        self.tag(END_TAG)
+        self.tag(END_TAG, "the end tag")
         return elems
 
     def _plain_elems(self, n):
         if n <= 0:
             return []
-        if n * 4 > SMALL_CLAIM and self.left() < n * 4:
-            self.fail("count %d needs more bytes than remain" % n)
-        return _ints_from_bytes(self.raw(n * 4, "element block"))
+        # Checked before the block is taken, as the C++ loader does for a
+        # large claim: a lying count costs no memory.
+        self.need(n * 4, "the block of %d elements" % n)
+        return _ints_from_bytes(self.raw(n * 4, "the element block"))
 
     def _compressed_elems(self, n):
         at = self.pos
-        raw_len = self.uint32()
-        packed_len = self.uint32()
+        raw_len = self.uint32("the raw length")
+        packed_len = self.uint32("the compressed length")
         if packed_len > raw_len + raw_len // 8 + 1024:
-            self.fail("compressed length %d is too large for raw length %d"
-                      % (packed_len, raw_len), at)
-        if packed_len > self.left():
-            self.fail("compressed length %d exceeds the stream" % packed_len, at)
+            self.fail("the compressed length %d is more than any zlib writer makes of "
+                      "the raw length %d" % (packed_len, raw_len), at + 4)
+        self.need(packed_len, "the compressed block")
         if n <= 0:
-            self.raw(packed_len, "compressed block")  # read and dropped
+            self.pos += packed_len  # read and dropped, never decoded
             return []
         if raw_len != n * 4:
-            self.fail("raw length %d is not count %d times 4" % (raw_len, n), at)
+            self.fail("the raw length %d is not 4 times the count %d" % (raw_len, n), at)
         if packed_len == 0:
             if n > ZERO_BLOCK_COUNT_LIMIT:
-                self.fail("zero-block record of count %d above 4 Mi" % n, at)
+                self.fail("an empty compressed block stands for at most %d zeros, "
+                          "not %d" % (ZERO_BLOCK_COUNT_LIMIT, n), at + 4)
             return [0] * n
         if raw_len > packed_len * 1032 + 64:
-            self.fail("raw length %d beyond deflate's expansion of %d bytes"
-                      % (raw_len, packed_len), at)
+            self.fail("%d compressed bytes cannot expand to the raw length %d"
+                      % (packed_len, raw_len), at)
         block_at = self.pos
-        block = self.raw(packed_len, "compressed block")
+        block = self.raw(packed_len, "the compressed block")
         d = zlib.decompressobj()
         try:
             out = d.decompress(block, raw_len + 1)
         except zlib.error as e:
-            self.fail("undecodable zlib stream (%s)" % e, block_at)
-        if len(out) != raw_len or not d.eof or d.unused_data or d.unconsumed_tail:
-            self.fail("zlib stream does not decode to exactly %d bytes ending at "
-                      "its length" % raw_len, block_at)
+            self.fail("the compressed block is not a valid zlib stream (%s)" % e, block_at)
+        if len(out) > raw_len:
+            self.fail("the zlib stream holds more than the raw length %d" % raw_len, block_at)
+        if not d.eof:
+            self.fail("the compressed block ends inside its zlib stream, %d of the "
+                      "%d bytes decoded" % (len(out), raw_len), block_at)
+        if len(out) < raw_len:
+            self.fail("the zlib stream holds %d bytes, not the raw length %d"
+                      % (len(out), raw_len), block_at)
+        if d.unused_data:
+            self.fail("%d bytes follow the zlib stream inside the compressed block"
+                      % len(d.unused_data), block_at)
         return _ints_from_bytes(out)
 
     def range(self):
         """(start, length) of a range record."""
-        self.version()
-        return self.int32(), self.int32()
+        self.version("the range version")
+        return self.int32("the range start"), self.int32("the range length")
 
     def slice(self):
         """(variables, start, length) of a slice record."""
-        self.version()
+        self.version("the slice version")
         variables = self.vector(compressed=False)
         start, length = self.range()
         return variables, start, length
 
     def qualtag(self):
         at = self.pos
-        v = self.int32()
+        v = self.int32("the quality tag")
         if v not in (QUAL_BAD, QUAL_GOOD):
-            self.fail("quality tag %d is neither 0 nor 1" % v, at)
+            self.fail("the quality tag is %d; only 0 (bad) and 1 (good) are defined" % v,
+                      at, misplaced=True)
         return v
 
 
@@ -236,45 +301,158 @@ def qualtag_record(good):
 
 # --- command line -------------------------------------------------------------
 
-def read_records(data, kinds):
-    """Reads the named kinds in order; returns a list of dicts."""
+def _read_value(r, kind):
+    if kind in ("vector", "vector:z"):
+        return r.vector(compressed=kind == "vector:z")
+    if kind == "range":
+        start, length = r.range()
+        return {"start": start, "length": length}
+    if kind == "slice":
+        variables, start, length = r.slice()
+        return {"vars": variables, "start": start, "length": length}
+    return "good" if r.qualtag() == QUAL_GOOD else "bad"
+
+
+def read_records(data, kinds, strict=False):
+    """Reads the named kinds in order; returns a list of dicts (kind, offset,
+    size, value). Bytes after the last record are left, as the C++ library
+    leaves them, unless strict, which refuses them."""
+    for kind in kinds:
+        if kind not in KINDS:
+            raise ValueError("unknown record kind %r" % kind)
     r = Reader(data)
     out = []
-    for kind in kinds:
+    for index, kind in enumerate(kinds, 1):
         at = r.pos
-        if kind in ("vector", "vector:z"):
-            value = r.vector(compressed=kind == "vector:z")
-        elif kind == "range":
-            start, length = r.range()
-            value = {"start": start, "length": length}
-        elif kind == "slice":
-            variables, start, length = r.slice()
-            value = {"vars": variables, "start": start, "length": length}
-        elif kind == "qualtag":
-            value = "good" if r.qualtag() == QUAL_GOOD else "bad"
-        else:
-            raise ValueError("unknown record kind %r" % kind)
+        try:
+            value = _read_value(r, kind)
+        except FormatError as e:
+            e.index, e.kind = index, kind
+            other = {"vector": "vector:z", "vector:z": "vector"}.get(kind)
+            if other and _reads_as(data, at, other):
+                e.hint = "it reads as the %s form: name it %s" % (
+                    "compressed" if other == "vector:z" else "plain", other)
+            elif e.misplaced and len(kinds) > 1:
+                e.hint = "are the records named in the order the file holds them?"
+            raise
         out.append({"kind": kind, "offset": at, "size": r.pos - at, "value": value})
-    if r.left():
-        r.fail("%d bytes left after the last record" % r.left())
+    if strict and r.left():
+        raise FormatError("%d bytes follow the last record (record %d, %s), "
+                          "refused when strict" % (r.left(), len(kinds), kinds[-1]), r.pos)
     return out
 
 
-def main(argv=None):
-    ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    ap.add_argument("--records", required=True,
-                    help="record order, e.g. slice,vector:z,qualtag")
-    ap.add_argument("file")
-    args = ap.parse_args(argv)
-    with open(args.file, "rb") as f:
-        data = f.read()
+def _reads_as(data, at, kind):
     try:
-        records = read_records(data, [k.strip() for k in args.records.split(",")])
-    except (FormatError, ValueError) as e:
-        print("%s: %s" % (args.file, e), file=sys.stderr)
+        _read_value(Reader(data, at), kind)
+        return True
+    except FormatError:
+        return False
+
+
+def _ints_summary(name, ints):
+    line = " %s=%d" % (name, len(ints))
+    return line + (" min=%d max=%d" % (min(ints), max(ints)) if ints else "")
+
+
+def summary_line(index, record):
+    """One line for a record: index, kind, offset, size and what it holds."""
+    kind, value = record["kind"], record["value"]
+    line = "%d %s offset=%d size=%d" % (index, kind, record["offset"], record["size"])
+    if kind in ("vector", "vector:z"):
+        return line + _ints_summary("count", value)
+    if kind == "slice":
+        line += _ints_summary("vars", value["vars"])
+    if kind in ("slice", "range"):
+        return line + " start=%d length=%d" % (value["start"], value["length"])
+    return line + " value=" + value
+
+
+def to_json(value, indent=None, _margin=""):
+    """The records (dicts, lists, ints, strings) as json.dumps writes them, or
+    indented by indent spaces with int lists wrapped at 16 numbers a line.
+    An int list is written by str(), which gives the same text as the json
+    encoder three times faster."""
+    inner = _margin + " " * (indent or 0)
+    start, sep, end = ("", ", ", "") if indent is None else \
+        ("\n" + inner, ",\n" + inner, "\n" + _margin)
+    if isinstance(value, dict) and value:
+        items = (json.dumps(k) + ": " + to_json(v, indent, inner) for k, v in value.items())
+    elif isinstance(value, list) and value and isinstance(value[0], dict):
+        items = (to_json(v, indent, inner) for v in value)
+    elif isinstance(value, list) and indent is not None and len(value) > 16:
+        items = (str(value[i:i + 16])[1:-1] for i in range(0, len(value), 16))
+    else:
+        return str(value) if isinstance(value, list) else json.dumps(value)
+    brackets = "{}" if isinstance(value, dict) else "[]"
+    return brackets[0] + start + sep.join(items) + end + brackets[1]
+
+
+def _kind_list(text):
+    kinds = [k.strip() for k in text.split(",")]
+    unknown = [k for k in kinds if k not in KINDS]
+    if unknown:
+        raise argparse.ArgumentTypeError("unknown record kind %r (the kinds: %s)"
+                                         % (unknown[0], ", ".join(KINDS)))
+    return kinds
+
+
+EPILOG = """record kinds:
+%s
+
+Name the records in the order the file holds them, and each vector in the
+form it was written in: the bytes do not say.
+
+exit status:
+  0  the file reads as the records named; bytes after the last record are
+     reported on stderr and left unread, as the C++ library leaves them
+  1  it does not: the message names the record (from 1), its kind, the byte
+     offset and what is wrong; with --strict, bytes after the last record
+  2  a usage error, or a file that cannot be opened""" % "\n".join(
+    "  %-9s %s" % kv for kv in KINDS.items())
+
+
+def main(argv=None):
+    ap = argparse.ArgumentParser(
+        description="Prints the records of a qmdata archive file as JSON.",
+        epilog=EPILOG, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("--records", required=True, type=_kind_list, metavar="KIND,...",
+                    help="the file's records in order, e.g. slice,vector:z,qualtag")
+    form = ap.add_mutually_exclusive_group()
+    form.add_argument("--summary", action="store_true",
+                      help="one line per record: index, kind, offset, size and, for "
+                      "vectors, count, min and max")
+    form.add_argument("--pretty", action="store_true", help="indented JSON")
+    ap.add_argument("--strict", action="store_true",
+                    help="refuse bytes after the last record (exit status 1)")
+    ap.add_argument("file", metavar="FILE", help="the archive file")
+    args = ap.parse_args(argv)
+    try:
+        with open(args.file, "rb") as f:
+            data = f.read()
+    except OSError as e:
+        print("%s: %s: %s" % (ap.prog, args.file, e.strerror or e), file=sys.stderr)
+        return 2
+    try:
+        records = read_records(data, args.records, args.strict)
+    except FormatError as e:
+        print("%s: %s: %s" % (ap.prog, args.file, e), file=sys.stderr)
         return 1
-    json.dump(records, sys.stdout)
-    sys.stdout.write("\n")
+    if args.summary:
+        text = "\n".join(summary_line(i, r) for i, r in enumerate(records, 1))
+    else:
+        text = to_json(records, 2 if args.pretty else None)
+    try:
+        sys.stdout.write(text + "\n")
+        sys.stdout.flush()
+    except BrokenPipeError:  # the reader left (| head): no traceback at exit
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        return 1
+    end = records[-1]["offset"] + records[-1]["size"]
+    if end < len(data):
+        print("%s: %s: note: %d bytes follow the last record, from byte offset %d; "
+              "left unread, as the library leaves them (--strict refuses them)"
+              % (ap.prog, args.file, len(data) - end, end), file=sys.stderr)
     return 0
 
 
