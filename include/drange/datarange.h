@@ -48,9 +48,10 @@ class QMDATA_EXPORT QmDataRange {
   void Print(std::ostream& stream, int width);
   void Print(std::ostream& stream, int width) const;
   // The range record (1, start, length); the archive picks the direction.
-  // Every failure throws the int -1; a failure on the version or the start
-  // leaves the range as it was, a failure on the length leaves the start
-  // loaded. Storing never changes the range. Allocates nothing.
+  // Every failure throws the int -1 (QmLastRecordFailure says why); a
+  // failure on the version or the start leaves the range as it was, a
+  // failure on the length leaves the start loaded. Storing never changes
+  // the range. Only a failure allocates (the words of its reason).
   void Serialize(QmRTArchive& archive);
 
  private:

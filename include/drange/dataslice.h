@@ -3,8 +3,8 @@
 //
 //   int vars[] = {2, 7, 11};
 //   QmDataSlice s(QmMathLA::vector<int>(3, vars, 0), 5, 10);
-//   std::cout << s;  // "Start:\t     5\tLength:\t    10\tVars:\t  2\t  7\t
-//   11\n"
+//   std::cout << s;
+//   // "Start:\t     5\tLength:\t    10\tVars:\t  2\t  7\t 11\n"
 //
 // The list is a QmMathLA::vector<int> and follows its sharing rules: copies
 // made with the flag 0 and assignments share the list's block.
@@ -54,12 +54,12 @@ class QMDATA_EXPORT QmDataSlice {
   void Print(std::ostream& stream, int width);
   void Print(std::ostream& stream, int width) const;
   // The slice record: 1, the list's plain vector record, the range record.
-  // Every failure throws the int -1, keeping what was loaded before it: a
-  // failure on the version leaves the slice as it was; one inside the list's
-  // record leaves the list as the vector's load does (unchanged unless every
-  // index was in) and the range as it was; one inside the range record keeps
-  // the loaded list and leaves the range as the range's load does. Storing
-  // never changes the slice.
+  // Every failure throws the int -1 (QmLastRecordFailure says why), keeping
+  // what was loaded before it: a failure on the version leaves the slice as
+  // it was; one inside the list's record leaves the list as the vector's
+  // load does (unchanged unless every index was in) and the range as it
+  // was; one inside the range record keeps the loaded list and leaves the
+  // range as the range's load does. Storing never changes the slice.
   void Serialize(QmRTArchive& archive);
 
   const QmMathLA::vector<int>& vars() const { return m_vars; }

@@ -36,7 +36,8 @@ QMDATA_EXPORT QmRTArchive& operator<<(QmRTArchive& archive, qmo_qualtag& tag);
 QMDATA_EXPORT QmRTArchive& operator<<(QmRTArchive& archive,
                                       const qmo_qualtag& tag);
 // Reads one int into tag when it is 0 or 1. Any other value, or any archive
-// failure, throws the int -1 and leaves tag unchanged.
+// failure, throws the int -1 and leaves tag unchanged; QmLastRecordFailure
+// (qmdata/failure.h) says why.
 QMDATA_EXPORT QmRTArchive& operator>>(QmRTArchive& archive, qmo_qualtag& tag);
 
 #endif  // QMDATA_DRANGE_QUALTAG_H_

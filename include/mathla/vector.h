@@ -36,7 +36,8 @@
 //     vector's only once every element is in: any failure before that
 //     (stream, allocation, tag, version, count, decompression) throws -1 and
 //     leaves the vector as it was. A wrong or missing end tag after that
-//     throws -1 and the vector keeps the loaded elements.
+//     throws -1 and the vector keeps the loaded elements. After every -1,
+//     QmLastRecordFailure() says why.
 
 #ifndef QMDATA_MATHLA_VECTOR_H_
 #define QMDATA_MATHLA_VECTOR_H_
@@ -182,21 +183,26 @@ class QMDATA_TEMPLATE vector {
   // Subtracts the truncated integer mean from every element.
   void detrend();
 
-  // Archive records. Stores when ar.m_storing is non-zero, loads otherwise;
-  // every failure throws the int -1. Loading gives this vector a fresh block
-  // (vectors that shared the old one keep it).
-  // A load never leaves an element that was not read from the input: the
-  // elements are read into a fresh local block, which is put in place only
-  // once every element is in. Any failure before then leaves this vector
-  // unchanged; a wrong end tag after the elements throws -1 and the vector
-  // keeps them. The block is taken at once when the stream vouches for the
-  // claimed count x 4 bytes (or the claim is small); otherwise it is read in
-  // pieces that grow with the bytes received (memory about twice those bytes
-  // plus a fixed amount) and then put in place.
+  // Archive records (layouts in docs/FORMAT.md). Each stores when
+  // ar.m_storing is non-zero and loads otherwise; every failure throws the
+  // int -1, and QmLastRecordFailure (qmdata/failure.h) says why.
+  //   Storing never changes the vector; after a failure the bytes already
+  //   written stay in the stream.
+  //   Loading gives this vector a block of its own (vectors that shared the
+  //   old one keep it) and its cursor becomes 0. The elements are put in
+  //   place only once all of them are in: any failure before then leaves
+  //   the vector unchanged. A wrong end tag, read after the elements, throws
+  //   -1 and the vector keeps them. A claimed count is trusted only as far
+  //   as the input backs it, so a short or damaged record fails without a
+  //   large allocation.
+  // The plain record: every element as an int.
   void Serialize(QmRTArchive& ar);
-  // compressed ? the zlib-compressed record : Serialize(ar).
+  // The compressed record (the elements as one zlib stream) when compressed
+  // is true; the plain record, exactly as Serialize(ar), when it is false. A
+  // record loads only in the form it was stored in.
   void Serialize(QmRTArchive& ar, bool compressed);
-  // Both are Serialize(ar, true); the archive picks the direction.
+  // Both are Serialize(ar, true): the archive, not the name, picks the
+  // direction.
   void ZipIn(QmRTArchive& ar);
   void UnzipOut(QmRTArchive& ar);
 
@@ -205,8 +211,16 @@ class QMDATA_TEMPLATE vector {
   void print(std::ostream& os, int width) const;
 
  private:
+  // Fills the fields of a vector that holds no block: empty for count <= 0,
+  // else adoptinit when adopt is non-zero and src non-null, else allocinit.
   void commoninit(int count, T* src, int adopt);
+  // The empty vector: all five fields zero.
   void nullinit();
+  // Aliases the caller's array src of count > 0 elements.
+  void adoptinit(int count, T* src);
+  // A fresh owned block of count > 0 elements, copied from src or left
+  // uninitialised when src is null; count 1, cursor 0.
+  void allocinit(int count, const T* src);
   void popinstance();
   void getlock() const;
   void releaselock() const;

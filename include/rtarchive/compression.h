@@ -23,9 +23,7 @@
 
 class QMDATA_RTARCHIVE_EXPORT CZLibCompression {
  public:
-  // Allocates nothing and never throws: the bookkeeping for blocks handed
-  // out is made by the first call that hands one out (a call that cannot
-  // make it returns false).
+  // Allocates nothing and never throws.
   CZLibCompression();
   // Frees every block this object handed out.
   virtual ~CZLibCompression();

@@ -43,18 +43,29 @@ template <typename T>
 void vector<T>::commoninit(int count, T* src, int adopt) {
   if (count <= 0) {
     nullinit();
-    return;
+  } else if (adopt != 0 && src != nullptr) {
+    adoptinit(count, src);
+  } else {
+    allocinit(count, src);
   }
+}
+
+template <typename T>
+void vector<T>::adoptinit(int count, T* src) {
+  assert(count > 0 && src != nullptr);
   // Adopted or owned, a vector never has a count its byte size cannot hold.
   if (count >= kMaxElems) throw std::bad_array_new_length();
-  if (adopt != 0 && src != nullptr) {
-    m_n = count;
-    m_data = src;
-    m_index = 0;
-    m_refs = nullptr;
-    m_lock = nullptr;
-    return;
-  }
+  m_n = count;
+  m_data = src;
+  m_index = 0;
+  m_refs = nullptr;
+  m_lock = nullptr;
+}
+
+template <typename T>
+void vector<T>::allocinit(int count, const T* src) {
+  assert(count > 0);
+  if (count >= kMaxElems) throw std::bad_array_new_length();
   // Lock word, shared count, elements: allocated in this order, and released
   // again if a later allocation fails.
   int* lock = new int(0);
@@ -139,8 +150,7 @@ void vector<T>::popinstance() {
 template <typename T>
 vector<T> vector<T>::fresh(int count, const T* src) {
   vector result;
-  // Copied from, never written: adopt is 0.
-  result.commoninit(count, const_cast<T*>(src), 0);  // NOLINT(cppcoreguidelines-pro-type-const-cast)
+  if (count > 0) result.allocinit(count, src);
   return result;
 }
 
