@@ -17,6 +17,7 @@
 #include "drange/dataslice.h"
 #include "drange/qualtag.h"
 #include "mathla/vector.h"
+#include "qmdata/failure.h"
 #include "rtarchive/archive.h"
 #include "rtarchive/compression.h"
 
@@ -87,8 +88,8 @@ int main(int argc, char** argv) {
     RoundTrip(path, slice, measurements, quality, loaded_slice,
               loaded_measurements, loaded_quality);
   } catch (int) {
-    // Records report every failure as the int -1.
-    std::cerr << path << ": a record failed to save or load\n";
+    // Records report every failure as the int -1, and why on the side.
+    std::cerr << path << ": " << QmLastRecordFailure().message << "\n";
     return 1;
   } catch (const std::exception& e) {
     std::cerr << path << ": " << e.what() << "\n";

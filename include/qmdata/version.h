@@ -3,7 +3,7 @@
 // release and run with another can compare the two.
 //
 //   #if QMDATA_VERSION >= 10000   // 1.0.0 or later
-//   std::cout << QmDataVersion();  // "1.0.0"
+//   std::cout << QmDataVersion();  // "1.1.0"
 //
 // The numbers equal the CMake package's version (project(VERSION) in the
 // top-level CMakeLists.txt, which checks that they agree).
@@ -16,9 +16,9 @@
 // Macros, not constants: #if must be able to test them.
 // NOLINTBEGIN(cppcoreguidelines-macro-usage)
 #define QMDATA_VERSION_MAJOR 1
-#define QMDATA_VERSION_MINOR 0
+#define QMDATA_VERSION_MINOR 1
 #define QMDATA_VERSION_PATCH 0
-#define QMDATA_VERSION_STRING "1.0.0"
+#define QMDATA_VERSION_STRING "1.1.0"
 // major * 10000 + minor * 100 + patch, for #if comparisons.
 #define QMDATA_VERSION                                         \
   (QMDATA_VERSION_MAJOR * 10000 + QMDATA_VERSION_MINOR * 100 + \
