@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include "rtarchive/byteorder.h"
+
 #include "record_support.h"
 #include "stream_injection.h"
 
@@ -273,7 +275,7 @@ TEST(ArchivePrimitives, IntArraysMatchPerIntForm) {
     std::istringstream is;
     QmRTArchive ar(is);
     if (convert) QmRTArchiveTestAccess::ConvertInts(ar);
-    EXPECT_EQ(ar.ConvertsInts(), convert);
+    EXPECT_EQ(ar.ConvertsInts(), convert || !qmdata::detail::kHostLittleEndian);
     ar.ToArchiveOrder(block.data(), block.size());
     EXPECT_EQ(std::memcmp(block.data(), one_by_one.str().data(), 12000), 0);
     ar.FromArchiveOrder(block.data(), block.size());
