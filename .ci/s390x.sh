@@ -5,9 +5,9 @@
 # is little-endian on every host, so here every byte-order conversion really
 # runs:
 #
-#   - the library, the tests and the example, built with g++-s390x-linux-gnu
-#     (zlib backend, GoogleTest from Debian's googletest sources), every ELF
-#     file checked to be big-endian s390x;
+#   - the library, the tests and the example, built with Debian's
+#     s390x-linux-gnu-g++-12 (zlib backend, GoogleTest from Debian's
+#     googletest sources), every ELF file checked to be big-endian s390x;
 #   - ctest under qemu-s390x, whose results (every test's name and status)
 #     must equal those of the native x86-64 build of the zlib preset;
 #   - the example's file, written under qemu, byte for byte equal to the one
@@ -16,12 +16,19 @@
 #
 #   .ci/s390x.sh
 #
-# The s390x zlib and libdeflate come from Debian's s390x packages unpacked
-# with dpkg -x into a private sysroot ($OUT/sysroot), not installed through
-# multiarch: a Multi-Arch: same package must have the host's version, and the
-# host's zlib1g may carry a security update whose s390x build the archive does
-# not serve ("held broken packages"). Adding the s390x architecture to dpkg
-# is still needed for apt-get download to see the s390x packages.
+# Nothing for s390x is installed through apt: the cross compiler's packages
+# and the s390x zlib and libdeflate are unpacked with dpkg -x into one private
+# root ($OUT/root), the compiler's sysroot (cmake/linux-s390x.cmake).
+#   - gcc-12-s390x-linux-gnu conflicts with gcc-multilib, which the i386 step
+#     of .ci/cross.sh installs: installing either removes the other.
+#   - zlib1g:s390x is Multi-Arch: same and must have the host's version; a
+#     host zlib1g with a security update whose s390x build the archive does
+#     not serve makes apt give up ("held broken packages").
+# Adding the s390x architecture to dpkg is still needed for apt-get download
+# to see the s390x library packages. In the root, absolute links are made
+# relative and the cross binutils get a run path to their own libbfd and
+# libopcodes (which the package puts in the host's /usr/lib/x86_64-linux-gnu).
+# qemu-user-static and patchelf are installed.
 #
 # Environment: QMDATA_S390X_DIR (build root, default build/ci-s390x), JOBS
 # (default 2). Anything that cannot run here (no emulator, no package) fails
@@ -31,9 +38,15 @@ set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 OUT=${QMDATA_S390X_DIR:-$ROOT/build/ci-s390x}
 JOBS=${JOBS:-2}
-SYSROOT=$OUT/sysroot
+S390X_ROOT=$OUT/root
 NATIVE=$ROOT/build/zlib  # the zlib preset's build, which CI has made already
-# The s390x libraries the build links, unpacked into the sysroot.
+# Debian's cross compiler (what g++-s390x-linux-gnu depends on, without the
+# sanitizer runtimes), and the s390x libraries the build links.
+TOOLCHAIN_DEBS=(cpp-12-s390x-linux-gnu gcc-12-s390x-linux-gnu
+  g++-12-s390x-linux-gnu binutils-s390x-linux-gnu libc6-s390x-cross
+  libc6-dev-s390x-cross linux-libc-dev-s390x-cross libgcc-s1-s390x-cross
+  libgcc-12-dev-s390x-cross libstdc++6-s390x-cross libstdc++-12-dev-s390x-cross
+  libatomic1-s390x-cross)
 S390X_DEBS=(zlib1g zlib1g-dev libdeflate0 libdeflate-dev)
 
 # shellcheck source=.ci/lib.sh
@@ -49,33 +62,48 @@ install_packages() {
     as_root dpkg --add-architecture s390x
     APT_UPDATED=0
   fi
-  need_packages cmake ninja-build g++ g++-s390x-linux-gnu qemu-user-static \
-    googletest zlib1g-dev libdeflate-dev libgtest-dev python3 file
+  # What the unpacked compiler and binutils need from the host (g++ and
+  # binutils bring it), qemu, and the native reference build's packages.
+  need_packages cmake ninja-build g++ binutils libisl23 libmpc3 libmpfr6 \
+    libcc1-0 libjansson4 patchelf qemu-user-static googletest zlib1g-dev \
+    libdeflate-dev libgtest-dev python3 file
   # The s390x package lists arrive with the first apt-get update after the
   # architecture was added, which need_packages skips when nothing is missing.
   apt-cache show zlib1g:s390x >/dev/null 2>&1 || as_root timeout 600 apt-get update -qq
   command -v qemu-s390x-static >/dev/null
 }
 
-make_sysroot() {
+make_root() {
   local debs=$OUT/debs d l t
-  rm -rf "$SYSROOT" "$debs"
-  mkdir -p "$SYSROOT" "$debs"
+  rm -rf "$S390X_ROOT" "$debs"
+  mkdir -p "$S390X_ROOT" "$debs"
   # -o APT::Sandbox::User=root: the _apt user may not write to $debs.
   (cd "$debs" && timeout 600 apt-get download -q -o APT::Sandbox::User=root \
-    "${S390X_DEBS[@]/%/:s390x}")
+    "${TOOLCHAIN_DEBS[@]}" "${S390X_DEBS[@]/%/:s390x}" >/dev/null)
   for d in "$debs"/*.deb; do
-    echo "  $(basename "$d")"
-    dpkg -x "$d" "$SYSROOT"
+    dpkg -x "$d" "$S390X_ROOT"
   done
+  echo "  unpacked: $(cd "$debs" && echo *.deb)"
+  echo "  $(du -sh "$debs" | cut -f1) of packages"
   # Absolute links (usr/lib/s390x-linux-gnu/libz.so -> /lib/s390x-linux-gnu/
   # libz.so.1.2.13) would point into the host: make them relative.
   while IFS= read -r l; do
     t=$(readlink "$l")
-    ln -sfn "$(realpath -m --relative-to="$(dirname "$l")" "$SYSROOT$t")" "$l"
-  done < <(find "$SYSROOT" -type l -lname '/*')
-  file -L "$SYSROOT/usr/lib/s390x-linux-gnu/libz.so" | grep -q 'MSB.*S/390'
-  file -L "$SYSROOT/usr/lib/s390x-linux-gnu/libdeflate.so" | grep -q 'MSB.*S/390'
+    ln -sfn "$(realpath -m --relative-to="$(dirname "$l")" "$S390X_ROOT$t")" "$l"
+  done < <(find "$S390X_ROOT" -type l -lname '/*')
+  # The cross binutils load their own libbfd and libopcodes from the host's
+  # /usr/lib/x86_64-linux-gnu; here they find them in the root.
+  while IFS= read -r l; do
+    patchelf --force-rpath --set-rpath "\$ORIGIN/../lib/x86_64-linux-gnu" "$l"
+  done < <(find "$S390X_ROOT/usr/bin" -type f -name 's390x-linux-gnu-*' \
+    -exec sh -c 'readelf -d "$1" 2>/dev/null | grep -q "NEEDED.*s390x"' _ {} \; -print)
+  for l in "$S390X_ROOT"/usr/lib/x86_64-linux-gnu/*s390x.so; do
+    patchelf --force-rpath --set-rpath "\$ORIGIN" "$(realpath "$l")"
+  done
+  "$S390X_ROOT/usr/bin/s390x-linux-gnu-g++-12" --version | head -1
+  "$S390X_ROOT/usr/bin/s390x-linux-gnu-as" --version | head -1
+  file -L "$S390X_ROOT/usr/lib/s390x-linux-gnu/libz.so" | grep -q 'MSB.*S/390'
+  file -L "$S390X_ROOT/usr/lib/s390x-linux-gnu/libdeflate.so" | grep -q 'MSB.*S/390'
 }
 
 # The native x86-64 reference: the zlib preset (RelWithDebInfo, zlib), built
@@ -96,7 +124,7 @@ build_s390x() {
   local b=$OUT/s390x f bad=0 n=0
   timeout 300 cmake -S "$ROOT" -B "$b" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/linux-s390x.cmake" \
-    -DQMDATA_S390X_SYSROOT="$SYSROOT" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DQMDATA_S390X_ROOT="$S390X_ROOT" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DQMDATA_BUNDLED_GTEST=ON -DQMDATA_COMPRESSION=zlib >/dev/null
   grep -q '^QMDATA_QEMU_S390X:FILEPATH=/' "$b/CMakeCache.txt" ||
     { echo "  no qemu-s390x for CMAKE_CROSSCOMPILING_EMULATOR" >&2; return 1; }
@@ -143,7 +171,9 @@ program() {  # BUILD_DIR NAME
 # The example's file written on s390x equals the x86-64 one byte for byte,
 # and the Python reader decodes it.
 example_files() {
-  local work=$OUT/example qemu=(qemu-s390x-static -L /usr/s390x-linux-gnu) exe
+  local work=$OUT/example exe qemu
+  qemu=("$(sed -n 's/^QMDATA_QEMU_S390X:FILEPATH=//p' "$OUT/s390x/CMakeCache.txt")"
+    -L "$S390X_ROOT/usr/s390x-linux-gnu")
   rm -rf "$work" && mkdir -p "$work"
   exe=$(program "$NATIVE" qmdata_example)
   "$exe" "$work/x86_64.bin" | sed 's/^/  x86-64: /'
@@ -163,7 +193,7 @@ example_files() {
 
 mkdir -p "$OUT"
 step -t 900 "s390x: install packages" install_packages
-step -t 600 "s390x: sysroot (zlib, libdeflate)" make_sysroot
+step -t 600 "s390x: unpack compiler and libs" make_root
 step -t 1200 "s390x: x86-64 build (zlib preset)" build_native
 step -t 600 "s390x: x86-64 ctest (zlib preset)" test_native
 step -t 2400 "s390x: configure+build" build_s390x
