@@ -99,3 +99,29 @@ need_packages() {
   "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive timeout 1200 apt-get install \
     -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
+
+# ctest_results LOG LIST: from the output of a ctest run, writes one line per
+# test ("name status": Passed, Skipped, Failed, Timeout, ...) to LIST, sorted,
+# and prints the counts. Compare two runs' lists with diff.
+ctest_results() {
+  sed -nE 's/^ *[0-9]+\/[0-9]+ Test +#[0-9]+: ([^ ]+) \.*[ *]*([A-Za-z]+).*/\1 \2/p' "$1" |
+    sort >"$2"
+  printf '%s tests: %s passed, %s skipped, %s other\n' "$(wc -l <"$2")" \
+    "$(grep -c ' Passed$' "$2")" "$(grep -c ' Skipped$' "$2")" \
+    "$(grep -vcE ' (Passed|Skipped)$' "$2")"
+}
+
+# crosscheck_cases DIR PROGRAM...: the records that python/crosscheck.py
+# writes into DIR, loaded (or refused, when damaged) by the cross-check test
+# program run as PROGRAM... (after its emulator, if any). A skip fails too.
+crosscheck_cases() {
+  local dir=$1 log=$1.log
+  shift
+  python3 "$(dirname "${BASH_SOURCE[0]}")/../python/crosscheck.py" write "$dir"
+  QMDATA_CROSSCHECK_DIR=$dir "$@" >"$log" 2>&1 || { cat "$log"; return 1; }
+  if ! grep -q '^\[  PASSED  \] 1 test' "$log" || grep -q '^\[  SKIPPED' "$log"; then
+    cat "$log"
+    return 1
+  fi
+  grep '^\[  PASSED' "$log"
+}

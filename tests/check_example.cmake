@@ -3,7 +3,8 @@
 # compression backend, so on the "file:" and "ratio:" lines the numbers and
 # the parenthesised backend are compared as placeholders (#, (backend)). The
 # "file:" line names the file by its full path, which must be the working
-# directory's; it is compared as <dir>.
+# directory's; it is compared as <dir>. EXAMPLE is the program, after the
+# emulator that runs it in a cross build (a list).
 execute_process(COMMAND ${EXAMPLE} WORKING_DIRECTORY ${WORKDIR}
   OUTPUT_VARIABLE out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)

@@ -1,6 +1,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <random>
 #include <sstream>
 #include <string>
@@ -29,11 +30,13 @@ int Load(Vec& v, const std::string& bytes, bool compressed) {
   return thrown;
 }
 
-std::string Compress(const std::vector<int>& e) {
+// A compressed record's block: the elements in the archive's byte order.
+std::string Compress(std::initializer_list<int> e) {
+  const std::string raw = Ints(e);
   CZLibCompression z;
   unsigned long n = 0;
   void* out = nullptr;
-  EXPECT_TRUE(z.Compress(e.data(), e.size() * 4, n, &out));
+  EXPECT_TRUE(z.Compress(raw.data(), raw.size(), n, &out));
   return std::string(static_cast<const char*>(out), n);
 }
 
