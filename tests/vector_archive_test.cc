@@ -1,5 +1,6 @@
 #include <climits>
 #include <cstdint>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
