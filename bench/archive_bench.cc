@@ -6,13 +6,11 @@
 // per-int operators are measured against a loop of 4-byte sputn/sgetn calls
 // (what the int path would be without the stream buffer's area pointers).
 //
-// Arguments: element count, then (compressed only) the data pattern:
-// 0 small values, 1 an ascending run, 2 uniformly random.
+// Arguments: element count, then (compressed only) the value pattern of
+// Pattern() in tests/record_data.h; plain runs take uniformly random values.
 
 #include <cstdint>
-#include <cstring>
 #include <memory>
-#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -26,194 +24,186 @@
 #include "mathla/vector.h"
 #include "rtarchive/archive.h"
 
+#include "record_data.h"
+
 namespace {
 
 using Vec = QmMathLA::vector<int>;
 
-std::vector<int> Pattern(int which, int n) {
-  std::vector<int> e(static_cast<std::size_t>(n));
-  std::mt19937 rng(12345);
-  for (int i = 0; i < n; ++i) {
-    if (which == 0) e[i] = static_cast<int>(rng() % 200) - 100;
-    if (which == 1) e[i] = 1000000 + i;
-    if (which == 2) e[i] = static_cast<int>(rng());
-  }
-  return e;
+// The elements of a plain run (uniformly random) and of a compressed one.
+std::vector<int> Uniform(const benchmark::State& state) {
+  return Pattern(2, static_cast<int>(state.range(0)));
 }
 
-std::string Record(const std::vector<int>& e, bool compressed) {
-  Vec v(static_cast<int>(e.size()), e.data(), 0);
-  std::ostringstream os;
-  QmRTArchive ar(os);
-  v.Serialize(ar, compressed);
-  return os.str();
+std::vector<int> Patterned(const benchmark::State& state) {
+  return Pattern(static_cast<int>(state.range(1)),
+                 static_cast<int>(state.range(0)));
 }
 
-void SetBytes(benchmark::State& state, std::size_t bytes_per_iteration) {
+Vec Make(const std::vector<int>& e) {
+  return Vec(static_cast<int>(e.size()), e.data(), 0);
+}
+
+const char* Bytes(const std::vector<int>& e) {
+  return reinterpret_cast<const char*>(e.data());
+}
+
+// Throughput in the elements' bytes; ratio is those bytes per packed byte.
+void Count(benchmark::State& state, const std::vector<int>& e,
+           std::size_t packed = 0) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
-                          static_cast<std::int64_t>(bytes_per_iteration));
+                          static_cast<std::int64_t>(e.size() * 4));
+  if (packed) {
+    state.counters["ratio"] =
+        static_cast<double>(e.size() * 4) / static_cast<double>(packed);
+  }
 }
 
-// --- plain record ---------------------------------------------------------
-
-void BM_PlainStore(benchmark::State& state) {
-  const auto e = Pattern(2, static_cast<int>(state.range(0)));
-  Vec v(static_cast<int>(e.size()), e.data(), 0);
+// Stores into one string stream, rewound before every iteration; a body
+// takes it as a std::ostream, or as itself where the peer needs its buffer.
+template <class F>
+void Stores(benchmark::State& state, const std::vector<int>& e, F store) {
   std::stringstream ss;
   for (auto _ : state) {
     ss.seekp(0);
-    QmRTArchive ar(static_cast<std::ostream&>(ss));
-    v.Serialize(ar);
+    store(ss);
     benchmark::ClobberMemory();
   }
-  SetBytes(state, e.size() * 4);
+  Count(state, e);
+}
+
+// Loads from ss, rewound before every iteration.
+template <class F>
+void Loads(benchmark::State& state, const std::vector<int>& e,
+           std::stringstream& ss, F load) {
+  for (auto _ : state) {
+    ss.seekg(0);
+    load(ss);
+  }
+  Count(state, e);
+}
+
+// --- plain record ------------------------------------------------------------
+
+void BM_PlainStore(benchmark::State& state) {
+  const auto e = Uniform(state);
+  Vec v = Make(e);
+  Stores(state, e, [&](std::ostream& os) {
+    QmRTArchive ar(os);
+    v.Serialize(ar);
+  });
 }
 
 void BM_PlainStoreSputnLoop(benchmark::State& state) {
-  const auto e = Pattern(2, static_cast<int>(state.range(0)));
-  std::stringstream ss;
-  for (auto _ : state) {
-    ss.seekp(0);
+  const auto e = Uniform(state);
+  Stores(state, e, [&](std::stringstream& ss) {
     std::streambuf* buf = ss.rdbuf();
     for (int x : e) buf->sputn(reinterpret_cast<const char*>(&x), 4);
-    benchmark::ClobberMemory();
-  }
-  SetBytes(state, e.size() * 4);
+  });
 }
 
 void BM_PlainStoreCereal(benchmark::State& state) {
-  const auto e = Pattern(2, static_cast<int>(state.range(0)));
-  std::stringstream ss;
-  for (auto _ : state) {
-    ss.seekp(0);
-    cereal::BinaryOutputArchive ar(ss);
+  const auto e = Uniform(state);
+  Stores(state, e, [&](std::ostream& os) {
+    cereal::BinaryOutputArchive ar(os);
     ar(e);
-    benchmark::ClobberMemory();
-  }
-  SetBytes(state, e.size() * 4);
+  });
 }
 
 void BM_PlainStoreWrite(benchmark::State& state) {
-  const auto e = Pattern(2, static_cast<int>(state.range(0)));
-  std::stringstream ss;
-  for (auto _ : state) {
-    ss.seekp(0);
-    ss.write(reinterpret_cast<const char*>(e.data()),
-             static_cast<std::streamsize>(e.size() * 4));
-    benchmark::ClobberMemory();
-  }
-  SetBytes(state, e.size() * 4);
+  const auto e = Uniform(state);
+  Stores(state, e, [&](std::ostream& os) {
+    os.write(Bytes(e), static_cast<std::streamsize>(e.size() * 4));
+  });
 }
 
 // The archive's operator<< once per int.
 void BM_IntOperatorStore(benchmark::State& state) {
-  const auto e = Pattern(2, static_cast<int>(state.range(0)));
-  std::stringstream ss;
-  for (auto _ : state) {
-    ss.seekp(0);
-    QmRTArchive ar(static_cast<std::ostream&>(ss));
+  const auto e = Uniform(state);
+  Stores(state, e, [&](std::ostream& os) {
+    QmRTArchive ar(os);
     for (int x : e) ar << x;
-    benchmark::ClobberMemory();
-  }
-  SetBytes(state, e.size() * 4);
+  });
 }
 
 void BM_PlainLoad(benchmark::State& state) {
-  const auto e = Pattern(2, static_cast<int>(state.range(0)));
+  const auto e = Uniform(state);
   std::stringstream ss(Record(e, false));
   Vec v;
-  for (auto _ : state) {
-    ss.seekg(0);
-    QmRTArchive ar(static_cast<std::istream&>(ss));
+  Loads(state, e, ss, [&](std::istream& is) {
+    QmRTArchive ar(is);
     v.Serialize(ar);
     benchmark::DoNotOptimize(v[0]);
-  }
-  SetBytes(state, e.size() * 4);
+  });
 }
 
 void BM_PlainLoadSgetnLoop(benchmark::State& state) {
-  const auto e = Pattern(2, static_cast<int>(state.range(0)));
+  const auto e = Uniform(state);
   std::stringstream ss(Record(e, false));
   std::vector<int> out(e.size());
-  for (auto _ : state) {
-    ss.seekg(0);
+  Loads(state, e, ss, [&](std::istream&) {
     std::streambuf* buf = ss.rdbuf();
     for (int& x : out) buf->sgetn(reinterpret_cast<char*>(&x), 4);
     benchmark::DoNotOptimize(out.data());
     benchmark::ClobberMemory();
-  }
-  SetBytes(state, e.size() * 4);
+  });
 }
 
 void BM_PlainLoadCereal(benchmark::State& state) {
-  const auto e = Pattern(2, static_cast<int>(state.range(0)));
+  const auto e = Uniform(state);
   std::stringstream src;
   {
     cereal::BinaryOutputArchive ar(src);
     ar(e);
   }
   std::stringstream ss(src.str());
-  for (auto _ : state) {
-    ss.seekg(0);
-    cereal::BinaryInputArchive ar(ss);
+  Loads(state, e, ss, [&](std::istream& is) {
+    cereal::BinaryInputArchive ar(is);
     std::vector<int> out;  // a fresh block, as the record makes one
     ar(out);
     benchmark::DoNotOptimize(out.data());
-  }
-  SetBytes(state, e.size() * 4);
+  });
 }
 
 void BM_PlainLoadRead(benchmark::State& state) {
-  const auto e = Pattern(2, static_cast<int>(state.range(0)));
-  std::stringstream ss(std::string(reinterpret_cast<const char*>(e.data()),
-                                   e.size() * 4));
-  for (auto _ : state) {
-    ss.seekg(0);
+  const auto e = Uniform(state);
+  std::stringstream ss(std::string(Bytes(e), e.size() * 4));
+  Loads(state, e, ss, [&](std::istream& is) {
     std::unique_ptr<int[]> out(new int[e.size()]);
-    ss.read(reinterpret_cast<char*>(out.get()),
+    is.read(reinterpret_cast<char*>(out.get()),
             static_cast<std::streamsize>(e.size() * 4));
     benchmark::DoNotOptimize(out.get());
-  }
-  SetBytes(state, e.size() * 4);
+  });
 }
 
 // The archive's operator>> once per int.
 void BM_IntOperatorLoad(benchmark::State& state) {
-  const auto e = Pattern(2, static_cast<int>(state.range(0)));
+  const auto e = Uniform(state);
   std::stringstream ss(Record(e, false));
   std::vector<int> out(e.size());
-  for (auto _ : state) {
-    ss.seekg(0);
-    QmRTArchive ar(static_cast<std::istream&>(ss));
+  Loads(state, e, ss, [&](std::istream& is) {
+    QmRTArchive ar(is);
     for (int& x : out) ar >> x;
     benchmark::DoNotOptimize(out.data());
     benchmark::ClobberMemory();
-  }
-  SetBytes(state, e.size() * 4);
+  });
 }
 
-// --- compressed record ----------------------------------------------------
+// --- compressed record -------------------------------------------------------
 
 void BM_ZipStore(benchmark::State& state) {
-  const auto e = Pattern(static_cast<int>(state.range(1)),
-                         static_cast<int>(state.range(0)));
-  Vec v(static_cast<int>(e.size()), e.data(), 0);
-  std::stringstream ss;
-  for (auto _ : state) {
-    ss.seekp(0);
-    QmRTArchive ar(static_cast<std::ostream&>(ss));
+  const auto e = Patterned(state);
+  Vec v = Make(e);
+  Stores(state, e, [&](std::ostream& os) {
+    QmRTArchive ar(os);
     v.Serialize(ar, true);
-    benchmark::ClobberMemory();
-  }
-  SetBytes(state, e.size() * 4);
-  state.counters["ratio"] =
-      static_cast<double>(e.size() * 4) /
-      static_cast<double>(Record(e, true).size() - 17 - 16 - 15);
+  });
+  // Less the framing: the tags (17 + 15 bytes) and four ints.
+  Count(state, e, Record(e, true).size() - 17 - 16 - 15);
 }
 
 void BM_ZlibCompress2(benchmark::State& state) {
-  const auto e = Pattern(static_cast<int>(state.range(1)),
-                         static_cast<int>(state.range(0)));
+  const auto e = Patterned(state);
   std::vector<Bytef> out(compressBound(e.size() * 4));
   uLongf n = 0;
   for (auto _ : state) {
@@ -222,14 +212,11 @@ void BM_ZlibCompress2(benchmark::State& state) {
               e.size() * 4, 6);
     benchmark::DoNotOptimize(out.data());
   }
-  SetBytes(state, e.size() * 4);
-  state.counters["ratio"] =
-      static_cast<double>(e.size() * 4) / static_cast<double>(n);
+  Count(state, e, n);
 }
 
 void BM_LibdeflateCompress(benchmark::State& state) {
-  const auto e = Pattern(static_cast<int>(state.range(1)),
-                         static_cast<int>(state.range(0)));
+  const auto e = Patterned(state);
   libdeflate_compressor* c = libdeflate_alloc_compressor(6);
   const std::size_t bound = libdeflate_zlib_compress_bound(c, e.size() * 4);
   std::size_t n = 0;
@@ -239,28 +226,22 @@ void BM_LibdeflateCompress(benchmark::State& state) {
     benchmark::DoNotOptimize(out.get());
   }
   libdeflate_free_compressor(c);
-  SetBytes(state, e.size() * 4);
-  state.counters["ratio"] =
-      static_cast<double>(e.size() * 4) / static_cast<double>(n);
+  Count(state, e, n);
 }
 
 void BM_ZipLoad(benchmark::State& state) {
-  const auto e = Pattern(static_cast<int>(state.range(1)),
-                         static_cast<int>(state.range(0)));
+  const auto e = Patterned(state);
   std::stringstream ss(Record(e, true));
   Vec v;
-  for (auto _ : state) {
-    ss.seekg(0);
-    QmRTArchive ar(static_cast<std::istream&>(ss));
+  Loads(state, e, ss, [&](std::istream& is) {
+    QmRTArchive ar(is);
     v.Serialize(ar, true);
     benchmark::DoNotOptimize(v[0]);
-  }
-  SetBytes(state, e.size() * 4);
+  });
 }
 
 void BM_ZlibUncompress(benchmark::State& state) {
-  const auto e = Pattern(static_cast<int>(state.range(1)),
-                         static_cast<int>(state.range(0)));
+  const auto e = Patterned(state);
   std::vector<Bytef> packed(compressBound(e.size() * 4));
   uLongf packed_len = packed.size();
   compress2(packed.data(), &packed_len,
@@ -272,12 +253,11 @@ void BM_ZlibUncompress(benchmark::State& state) {
                packed_len);
     benchmark::DoNotOptimize(out.data());
   }
-  SetBytes(state, e.size() * 4);
+  Count(state, e);
 }
 
 void BM_LibdeflateDecompress(benchmark::State& state) {
-  const auto e = Pattern(static_cast<int>(state.range(1)),
-                         static_cast<int>(state.range(0)));
+  const auto e = Patterned(state);
   libdeflate_compressor* c = libdeflate_alloc_compressor(6);
   std::vector<char> packed(libdeflate_zlib_compress_bound(c, e.size() * 4));
   const std::size_t packed_len = libdeflate_zlib_compress(
@@ -291,7 +271,7 @@ void BM_LibdeflateDecompress(benchmark::State& state) {
     benchmark::DoNotOptimize(out.get());
   }
   libdeflate_free_decompressor(d);
-  SetBytes(state, e.size() * 4);
+  Count(state, e);
 }
 
 void PlainArgs(benchmark::internal::Benchmark* b) {

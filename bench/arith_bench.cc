@@ -5,10 +5,16 @@
 //   Eigen     Eigen::VectorXi / row-major MatrixXi (when installed)
 //   Native    the plain loops built with -O3 -march=native
 // Sizes are 1 Ki, 64 Ki, 1 Mi and 16 Mi ints; the matrix is 1024 x 1024.
-// Each benchmark's name is BM_<Op>_<Peer>/<size>.
+//
+// A peer is one struct: its vector type V, Adopt to make one from the
+// benchmark's std::vector data, Strided and Matrix for the views, and one
+// static member per operation. Each family of operations is one template over
+// the peer, and RegisterPeers names every instance BM_<Op><Peer>, as in
+// BM_AddVec<Ours>/1024.
 
 #include <cstddef>
 #include <random>
+#include <string>
 #include <valarray>
 #include <vector>
 
@@ -16,35 +22,14 @@
 
 #include "mathla/vector.h"
 
+#include "arith_peer.h"
+
 #if QMDATA_BENCH_EIGEN
 #include <Eigen/Core>
 #endif
 
-#define QMDATA_PEER_DECLS                                                      \
-  void AddInPlace(int* a, const int* b, std::size_t n);                        \
-  void AddStrided(int* a, const int* b, std::ptrdiff_t stride, std::size_t n); \
-  void AddInto(int* out, const int* a, const int* b, std::size_t n);           \
-  void MulInPlace(int* a, const int* b, std::size_t n);                        \
-  void Scale(int* a, int f, std::size_t n);                                    \
-  int Dot(const int* a, const int* b, std::size_t n);                          \
-  int Sum(const int* a, std::size_t n);                                        \
-  int SumSq(const int* a, std::size_t n);                                      \
-  int Maximum(const int* a, std::size_t n, int& index);                        \
-  void VecMat(int* out, const int* v, const int* a, std::size_t rows,          \
-              std::size_t cols);                                               \
-  void VecMatT(int* out, const int* v, const int* a, std::size_t rows,         \
-               std::size_t cols);
-
-namespace plain {
-QMDATA_PEER_DECLS
-}
-namespace native {
-QMDATA_PEER_DECLS
-}
-
 namespace {
 
-using Vec = QmMathLA::vector<int>;
 constexpr int kDim = 1024;
 
 // Our vectors adopt these same arrays (adopt flag 1), so ours and the plain
@@ -60,9 +45,6 @@ std::vector<int> Data(std::size_t n, unsigned seed) {
   return v;
 }
 
-// Ones, so that repeated in-place products keep their values.
-std::vector<int> Ones(std::size_t n) { return std::vector<int>(n, 1); }
-
 std::size_t Size(const benchmark::State& state) {
   return static_cast<std::size_t>(state.range(0));
 }
@@ -76,486 +58,302 @@ int Opaque(int v) {
   return v;
 }
 
-// --- += vector ---------------------------------------------------------------
+// --- peers -------------------------------------------------------------------
 
-void BM_AddVec_Ours(benchmark::State& state) {
-  auto a = Data(Size(state), 1), b = Data(Size(state), 2);
-  Vec x(static_cast<int>(a.size()), a.data(), 1),
-      y(static_cast<int>(b.size()), b.data(), 1);
-  for (auto _ : state) {
-    x += y;
-    benchmark::ClobberMemory();
+struct Ours {
+  static constexpr const char* kName = "Ours";
+  using V = QmMathLA::vector<int>;
+  static V Adopt(std::vector<int>& e) {
+    return V(static_cast<int>(e.size()), e.data(), 1);
   }
-  Count(state);
-}
-
-template <void (*F)(int*, const int*, std::size_t)>
-void BM_AddVec_Loop(benchmark::State& state) {
-  auto a = Data(Size(state), 1);
-  const auto b = Data(Size(state), 2);
-  for (auto _ : state) {
-    F(a.data(), b.data(), a.size());
-    benchmark::ClobberMemory();
+  static QmMathLA::rowcol<int> Strided(V& b, int stride) {
+    return {stride, b.elems(), &b[0]};
   }
-  Count(state);
-}
-
-void BM_AddVec_Valarray(benchmark::State& state) {
-  const auto a0 = Data(Size(state), 1), b0 = Data(Size(state), 2);
-  std::valarray<int> a(a0.data(), a0.size()), b(b0.data(), b0.size());
-  for (auto _ : state) {
-    a += b;
-    benchmark::ClobberMemory();
+  static QmMathLA::matrix<int> Matrix(std::vector<int>& m, int trans) {
+    return {kDim, kDim, trans, m.data()};
   }
-  Count(state);
-}
-
-// --- += stride-1 view --------------------------------------------------------
-
-void BM_AddView_Ours(benchmark::State& state) {
-  auto a = Data(Size(state), 1), b = Data(Size(state), 2);
-  Vec x(static_cast<int>(a.size()), a.data(), 1);
-  const QmMathLA::rowcol<int> view{Opaque(1), static_cast<int>(b.size()),
-                                   b.data()};
-  for (auto _ : state) {
-    x += view;
-    benchmark::ClobberMemory();
+  static void AddVec(V& a, V& b) { a += b; }
+  static void AddView(V& a, const QmMathLA::rowcol<int>& b) { a += b; }
+  static void AddValue(V& a, V& b) {
+    V c = a + b;
+    benchmark::DoNotOptimize(c[0]);
   }
-  Count(state);
-}
-
-template <void (*F)(int*, const int*, std::ptrdiff_t, std::size_t)>
-void BM_AddView_Loop(benchmark::State& state) {
-  auto a = Data(Size(state), 1);
-  const auto b = Data(Size(state), 2);
-  const std::ptrdiff_t stride = Opaque(1);
-  for (auto _ : state) {
-    F(a.data(), b.data(), stride, a.size());
-    benchmark::ClobberMemory();
-  }
-  Count(state);
-}
-
-void BM_AddView_Valarray(benchmark::State& state) {
-  const auto a0 = Data(Size(state), 1), b0 = Data(Size(state), 2);
-  std::valarray<int> a(a0.data(), a0.size()), b(b0.data(), b0.size());
-  const std::slice view(0, b.size(), static_cast<std::size_t>(Opaque(1)));
-  for (auto _ : state) {
-    a += b[view];
-    benchmark::ClobberMemory();
-  }
-  Count(state);
-}
-
-// --- value + -----------------------------------------------------------------
-
-void BM_AddValue_Ours(benchmark::State& state) {
-  auto a = Data(Size(state), 1), b = Data(Size(state), 2);
-  Vec x(static_cast<int>(a.size()), a.data(), 1),
-      y(static_cast<int>(b.size()), b.data(), 1);
-  for (auto _ : state) {
-    Vec z = x + y;
-    benchmark::DoNotOptimize(z[0]);
-  }
-  Count(state);
-}
-
-template <void (*F)(int*, const int*, const int*, std::size_t)>
-void BM_AddValue_Loop(benchmark::State& state) {
-  const auto a = Data(Size(state), 1), b = Data(Size(state), 2);
-  for (auto _ : state) {
-    std::vector<int> c(a.size());
-    F(c.data(), a.data(), b.data(), a.size());
-    benchmark::DoNotOptimize(c.data());
-  }
-  Count(state);
-}
-
-void BM_AddValue_Valarray(benchmark::State& state) {
-  const auto a0 = Data(Size(state), 1), b0 = Data(Size(state), 2);
-  const std::valarray<int> a(a0.data(), a0.size()), b(b0.data(), b0.size());
-  for (auto _ : state) {
-    std::valarray<int> c = a + b;
-    benchmark::DoNotOptimize(&c[0]);
-  }
-  Count(state);
-}
-
-// --- ^= (element-wise product) -----------------------------------------------
-
-void BM_MulVec_Ours(benchmark::State& state) {
-  auto a = Data(Size(state), 1), b = Ones(Size(state));
-  Vec x(static_cast<int>(a.size()), a.data(), 1),
-      y(static_cast<int>(b.size()), b.data(), 1);
-  for (auto _ : state) {
-    x ^= y;
-    benchmark::ClobberMemory();
-  }
-  Count(state);
-}
-
-template <void (*F)(int*, const int*, std::size_t)>
-void BM_MulVec_Loop(benchmark::State& state) {
-  auto a = Data(Size(state), 1);
-  const auto b = Ones(Size(state));
-  for (auto _ : state) {
-    F(a.data(), b.data(), a.size());
-    benchmark::ClobberMemory();
-  }
-  Count(state);
-}
-
-void BM_MulVec_Valarray(benchmark::State& state) {
-  const auto a0 = Data(Size(state), 1), b0 = Ones(Size(state));
-  std::valarray<int> a(a0.data(), a0.size()), b(b0.data(), b0.size());
-  for (auto _ : state) {
-    a *= b;
-    benchmark::ClobberMemory();
-  }
-  Count(state);
-}
-
-// --- *= int
-// --------------------------------------------------------------------
-
-void BM_Scale_Ours(benchmark::State& state) {
-  auto a = Data(Size(state), 1);
-  Vec x(static_cast<int>(a.size()), a.data(), 1);
-  const int f = Opaque(1);
-  for (auto _ : state) {
-    x *= f;
-    benchmark::ClobberMemory();
-  }
-  Count(state);
-}
-
-template <void (*F)(int*, int, std::size_t)>
-void BM_Scale_Loop(benchmark::State& state) {
-  auto a = Data(Size(state), 1);
-  const int f = Opaque(1);
-  for (auto _ : state) {
-    F(a.data(), f, a.size());
-    benchmark::ClobberMemory();
-  }
-  Count(state);
-}
-
-void BM_Scale_Valarray(benchmark::State& state) {
-  const auto a0 = Data(Size(state), 1);
-  std::valarray<int> a(a0.data(), a0.size());
-  const int f = Opaque(1);
-  for (auto _ : state) {
-    a *= f;
-    benchmark::ClobberMemory();
-  }
-  Count(state);
-}
-
-// --- dot product, sum, sum of squares
-// -----------------------------------------
-
-void BM_Dot_Ours(benchmark::State& state) {
-  auto a = Data(Size(state), 1), b = Data(Size(state), 2);
-  Vec x(static_cast<int>(a.size()), a.data(), 1),
-      y(static_cast<int>(b.size()), b.data(), 1);
-  for (auto _ : state) benchmark::DoNotOptimize(x * y);
-  Count(state);
-}
-
-template <int (*F)(const int*, const int*, std::size_t)>
-void BM_Dot_Loop(benchmark::State& state) {
-  const auto a = Data(Size(state), 1), b = Data(Size(state), 2);
-  for (auto _ : state)
-    benchmark::DoNotOptimize(F(a.data(), b.data(), a.size()));
-  Count(state);
-}
-
-void BM_Dot_Valarray(benchmark::State& state) {
-  const auto a0 = Data(Size(state), 1), b0 = Data(Size(state), 2);
-  const std::valarray<int> a(a0.data(), a0.size()), b(b0.data(), b0.size());
-  for (auto _ : state) benchmark::DoNotOptimize((a * b).sum());
-  Count(state);
-}
-
-void BM_Sum_Ours(benchmark::State& state) {
-  auto a = Data(Size(state), 1);
-  const Vec x(static_cast<int>(a.size()), a.data(), 1);
-  for (auto _ : state) benchmark::DoNotOptimize(x.sum());
-  Count(state);
-}
-
-template <int (*F)(const int*, std::size_t)>
-void BM_Sum_Loop(benchmark::State& state) {
-  const auto a = Data(Size(state), 1);
-  for (auto _ : state) benchmark::DoNotOptimize(F(a.data(), a.size()));
-  Count(state);
-}
-
-void BM_Sum_Valarray(benchmark::State& state) {
-  const auto a0 = Data(Size(state), 1);
-  const std::valarray<int> a(a0.data(), a0.size());
-  for (auto _ : state) benchmark::DoNotOptimize(a.sum());
-  Count(state);
-}
-
-void BM_SumSq_Ours(benchmark::State& state) {
-  auto a = Data(Size(state), 1);
-  const Vec x(static_cast<int>(a.size()), a.data(), 1);
-  for (auto _ : state) benchmark::DoNotOptimize(x.sumsq());
-  Count(state);
-}
-
-void BM_SumSq_Valarray(benchmark::State& state) {
-  const auto a0 = Data(Size(state), 1);
-  const std::valarray<int> a(a0.data(), a0.size());
-  for (auto _ : state) benchmark::DoNotOptimize((a * a).sum());
-  Count(state);
-}
-
-// --- maximum with its first position
-// ------------------------------------------
-
-void BM_Max_Ours(benchmark::State& state) {
-  auto a = Data(Size(state), 1);
-  const Vec x(static_cast<int>(a.size()), a.data(), 1);
-  int index = 0;
-  for (auto _ : state) {
-    benchmark::DoNotOptimize(x.maximum(index));
-    benchmark::DoNotOptimize(index);
-  }
-  Count(state);
-}
-
-template <int (*F)(const int*, std::size_t, int&)>
-void BM_Max_Loop(benchmark::State& state) {
-  const auto a = Data(Size(state), 1);
-  int index = 0;
-  for (auto _ : state) {
-    benchmark::DoNotOptimize(F(a.data(), a.size(), index));
-    benchmark::DoNotOptimize(index);
-  }
-  Count(state);
-}
-
-void BM_Max_Valarray(benchmark::State& state) {
-  const auto a0 = Data(Size(state), 1);
-  const std::valarray<int> a(a0.data(), a0.size());
-  for (auto _ : state) {
-    const int best = a.max();
-    int index = 0;
-    while (a[static_cast<std::size_t>(index)] != best) ++index;
-    benchmark::DoNotOptimize(best);
-    benchmark::DoNotOptimize(index);
-  }
-  Count(state);
-}
-
-// --- vector times a 1024 x 1024 matrix, plain and transposed
-// -------------------
-
-template <int kTrans>
-void BM_VecMat_Ours(benchmark::State& state) {
-  auto m = Data(std::size_t{kDim} * kDim, 3), v = Data(kDim, 4);
-  Vec x(kDim, v.data(), 1);
-  const QmMathLA::matrix<int> a{kDim, kDim, kTrans, m.data()};
-  for (auto _ : state) {
-    Vec r = x * a;
+  static void MulVec(V& a, V& b) { a ^= b; }
+  static void Scale(V& a, const int& f) { a *= f; }
+  static int Dot(V& a, V& b) { return a * b; }
+  static int Sum(V& a) { return a.sum(); }
+  static int SumSq(V& a) { return a.sumsq(); }
+  static int Max(V& a, int& index) { return a.maximum(index); }
+  static void VecMat(V& v, const QmMathLA::matrix<int>& m) {
+    V r = v * m;
     benchmark::DoNotOptimize(r[0]);
   }
-  state.SetItemsProcessed(state.iterations() * kDim * kDim);
-}
+};
 
-template <void (*F)(int*, const int*, const int*, std::size_t, std::size_t)>
-void BM_VecMat_Loop(benchmark::State& state) {
-  const auto m = Data(std::size_t{kDim} * kDim, 3), v = Data(kDim, 4);
-  for (auto _ : state) {
+// Plain and Native: the loops of arith_peer.h on the benchmark's std::vector
+// itself (read through it in every iteration, as a loop over it would), the
+// views described as ours are.
+template <LoopBuild B>
+struct Loop {
+  static constexpr const char* kName = B == kPlain ? "Plain" : "Native";
+  using L = Loops<B>;
+  using V = std::vector<int>*;
+  static V Adopt(std::vector<int>& e) { return &e; }
+  static QmMathLA::rowcol<int> Strided(V& b, int stride) {
+    return {stride, static_cast<int>(b->size()), b->data()};
+  }
+  static QmMathLA::matrix<int> Matrix(std::vector<int>& m, int trans) {
+    return {kDim, kDim, trans, m.data()};
+  }
+  static void AddVec(V& a, V& b) {
+    L::AddInPlace(a->data(), b->data(), a->size());
+  }
+  static void AddView(V& a, const QmMathLA::rowcol<int>& b) {
+    L::AddStrided(a->data(), b.m_data, b.m_stride, a->size());
+  }
+  static void AddValue(V& a, V& b) {
+    std::vector<int> c(a->size());
+    L::AddInto(c.data(), a->data(), b->data(), a->size());
+    benchmark::DoNotOptimize(c.data());
+  }
+  static void MulVec(V& a, V& b) {
+    L::MulInPlace(a->data(), b->data(), a->size());
+  }
+  static void Scale(V& a, int f) { L::Scale(a->data(), f, a->size()); }
+  static int Dot(V& a, V& b) { return L::Dot(a->data(), b->data(), a->size()); }
+  static int Sum(V& a) { return L::Sum(a->data(), a->size()); }
+  static int SumSq(V& a) { return L::SumSq(a->data(), a->size()); }
+  static int Max(V& a, int& i) { return L::Maximum(a->data(), a->size(), i); }
+  static void VecMat(V& v, const QmMathLA::matrix<int>& m) {
     std::vector<int> r(kDim);
-    F(r.data(), v.data(), m.data(), kDim, kDim);
+    if (m.m_trans) {
+      L::VecMatT(r.data(), v->data(), m.m_data, kDim, kDim);
+    } else {
+      L::VecMat(r.data(), v->data(), m.m_data, kDim, kDim);
+    }
     benchmark::DoNotOptimize(r.data());
   }
-  state.SetItemsProcessed(state.iterations() * kDim * kDim);
-}
+};
+using Plain = Loop<kPlain>;
+using Native = Loop<kNative>;
 
-template <int kTrans>
-void BM_VecMat_Valarray(benchmark::State& state) {
-  const auto m0 = Data(std::size_t{kDim} * kDim, 3), v0 = Data(kDim, 4);
-  const std::valarray<int> m(m0.data(), m0.size()), v(v0.data(), v0.size());
-  for (auto _ : state) {
-    std::valarray<int> r(kDim);
+struct Valarray {
+  static constexpr const char* kName = "Valarray";
+  using V = std::valarray<int>;
+  struct Mat {
+    V m;
+    int trans;
+  };
+  static V Adopt(std::vector<int>& e) { return V(e.data(), e.size()); }
+  static std::slice_array<int> Strided(V& b, int stride) {
+    return b[std::slice(0, b.size(), static_cast<std::size_t>(stride))];
+  }
+  static Mat Matrix(std::vector<int>& m, int trans) {
+    return {Adopt(m), trans};
+  }
+  static void AddVec(V& a, V& b) { a += b; }
+  static void AddView(V& a, const std::slice_array<int>& b) { a += b; }
+  static void AddValue(V& a, V& b) {
+    V c = a + b;
+    benchmark::DoNotOptimize(&c[0]);
+  }
+  static void MulVec(V& a, V& b) { a *= b; }
+  static void Scale(V& a, const int& f) { a *= f; }
+  static int Dot(V& a, V& b) { return (a * b).sum(); }
+  static int Sum(V& a) { return a.sum(); }
+  static int SumSq(V& a) { return (a * a).sum(); }
+  static int Max(V& a, int& index) {
+    const int best = a.max();
+    index = 0;
+    while (a[static_cast<std::size_t>(index)] != best) ++index;
+    return best;
+  }
+  static void VecMat(V& v, const Mat& m) {
+    V r(kDim);
     for (std::size_t j = 0; j < kDim; ++j) {
       // Column j of the matrix, or row j when it is read transposed.
       const std::slice s =
-          kTrans ? std::slice(j * kDim, kDim, 1) : std::slice(j, kDim, kDim);
-      r[j] = (v * std::valarray<int>(m[s])).sum();
+          m.trans ? std::slice(j * kDim, kDim, 1) : std::slice(j, kDim, kDim);
+      r[j] = (v * V(m.m[s])).sum();
     }
     benchmark::DoNotOptimize(&r[0]);
   }
-  state.SetItemsProcessed(state.iterations() * kDim * kDim);
-}
+};
 
 #if QMDATA_BENCH_EIGEN
-
-using EVec = Eigen::VectorXi;
-using EMat =
-    Eigen::Matrix<int, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>;
-
-EVec EData(std::size_t n, unsigned seed) {
-  const auto v = Data(n, seed);
-  return Eigen::Map<const EVec>(v.data(), static_cast<Eigen::Index>(n));
-}
-
-void BM_AddVec_Eigen(benchmark::State& state) {
-  EVec a = EData(Size(state), 1);
-  const EVec b = EData(Size(state), 2);
-  for (auto _ : state) {
-    a += b;
-    benchmark::ClobberMemory();
+struct EigenPeer {
+  static constexpr const char* kName = "Eigen";
+  using V = Eigen::VectorXi;
+  using View = Eigen::Map<const V, 0, Eigen::InnerStride<>>;
+  using M = Eigen::Matrix<int, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>;
+  struct Mat {
+    M m;
+    int trans;
+  };
+  static V Adopt(std::vector<int>& e) {
+    return Eigen::Map<const V>(e.data(), static_cast<Eigen::Index>(e.size()));
   }
-  Count(state);
-}
-
-void BM_AddView_Eigen(benchmark::State& state) {
-  EVec a = EData(Size(state), 1);
-  const EVec b = EData(Size(state), 2);
-  const Eigen::Map<const EVec, 0, Eigen::InnerStride<>> view(
-      b.data(), b.size(), Eigen::InnerStride<>(Opaque(1)));
-  for (auto _ : state) {
-    a += view;
-    benchmark::ClobberMemory();
+  static View Strided(V& b, int stride) {
+    return View(b.data(), b.size(), Eigen::InnerStride<>(stride));
   }
-  Count(state);
-}
-
-void BM_AddValue_Eigen(benchmark::State& state) {
-  const EVec a = EData(Size(state), 1), b = EData(Size(state), 2);
-  for (auto _ : state) {
-    EVec c = a + b;
+  static Mat Matrix(std::vector<int>& m, int trans) {
+    return {Eigen::Map<const M>(m.data(), kDim, kDim), trans};
+  }
+  static void AddVec(V& a, V& b) { a += b; }
+  static void AddView(V& a, const View& b) { a += b; }
+  static void AddValue(V& a, V& b) {
+    V c = a + b;
     benchmark::DoNotOptimize(c.data());
   }
-  Count(state);
-}
+  static void MulVec(V& a, V& b) { a.array() *= b.array(); }
+  static void Scale(V& a, const int& f) { a *= f; }
+  static int Dot(V& a, V& b) { return a.dot(b); }
+  static int Sum(V& a) { return a.sum(); }
+  static int SumSq(V& a) { return a.squaredNorm(); }
+  static int Max(V& a, int& index) {
+    Eigen::Index at = 0;
+    const int best = a.maxCoeff(&at);
+    index = static_cast<int>(at);
+    return best;
+  }
+  static void VecMat(V& v, const Mat& m) {
+    Eigen::RowVectorXi r;
+    if (m.trans) {
+      r.noalias() = v.transpose() * m.m.transpose();
+    } else {
+      r.noalias() = v.transpose() * m.m;
+    }
+    benchmark::DoNotOptimize(r.data());
+  }
+};
+#endif
 
-void BM_MulVec_Eigen(benchmark::State& state) {
-  EVec a = EData(Size(state), 1);
-  const EVec b = EVec::Ones(static_cast<Eigen::Index>(Size(state)));
+// --- operation families ------------------------------------------------------
+
+// x op= y in place, y from seed 2 or all ones (so that repeated products
+// keep their values).
+template <class P, void (*Op)(typename P::V&, typename P::V&), bool kOnes>
+void BM_Update(benchmark::State& state) {
+  auto a = Data(Size(state), 1);
+  auto b = kOnes ? std::vector<int>(Size(state), 1) : Data(Size(state), 2);
+  auto x = P::Adopt(a), y = P::Adopt(b);
   for (auto _ : state) {
-    a.array() *= b.array();
+    Op(x, y);
     benchmark::ClobberMemory();
   }
   Count(state);
 }
 
-void BM_Scale_Eigen(benchmark::State& state) {
-  EVec a = EData(Size(state), 1);
+// x += a stride-1 view of y, the stride unknown to the compiler.
+template <class P>
+void BM_AddView(benchmark::State& state) {
+  auto a = Data(Size(state), 1), b = Data(Size(state), 2);
+  auto x = P::Adopt(a), y = P::Adopt(b);
+  const auto view = P::Strided(y, Opaque(1));
+  for (auto _ : state) {
+    P::AddView(x, view);
+    benchmark::ClobberMemory();
+  }
+  Count(state);
+}
+
+// x *= int
+template <class P>
+void BM_Scale(benchmark::State& state) {
+  auto a = Data(Size(state), 1);
+  auto x = P::Adopt(a);
   const int f = Opaque(1);
   for (auto _ : state) {
-    a *= f;
+    P::Scale(x, f);
     benchmark::ClobberMemory();
   }
   Count(state);
 }
 
-void BM_Dot_Eigen(benchmark::State& state) {
-  const EVec a = EData(Size(state), 1), b = EData(Size(state), 2);
-  for (auto _ : state) benchmark::DoNotOptimize(a.dot(b));
+// Operations on x and y that make a new vector or a number.
+template <class P>
+void BM_AddValue(benchmark::State& state) {
+  auto a = Data(Size(state), 1), b = Data(Size(state), 2);
+  auto x = P::Adopt(a), y = P::Adopt(b);
+  for (auto _ : state) P::AddValue(x, y);
   Count(state);
 }
 
-void BM_Sum_Eigen(benchmark::State& state) {
-  const EVec a = EData(Size(state), 1);
-  for (auto _ : state) benchmark::DoNotOptimize(a.sum());
+template <class P>
+void BM_Dot(benchmark::State& state) {
+  auto a = Data(Size(state), 1), b = Data(Size(state), 2);
+  auto x = P::Adopt(a), y = P::Adopt(b);
+  for (auto _ : state) benchmark::DoNotOptimize(P::Dot(x, y));
   Count(state);
 }
 
-void BM_SumSq_Eigen(benchmark::State& state) {
-  const EVec a = EData(Size(state), 1);
-  for (auto _ : state) benchmark::DoNotOptimize(a.squaredNorm());
+// Reductions of x.
+template <class P, int (*Op)(typename P::V&)>
+void BM_Reduce(benchmark::State& state) {
+  auto a = Data(Size(state), 1);
+  auto x = P::Adopt(a);
+  for (auto _ : state) benchmark::DoNotOptimize(Op(x));
   Count(state);
 }
 
-void BM_Max_Eigen(benchmark::State& state) {
-  const EVec a = EData(Size(state), 1);
-  Eigen::Index index = 0;
+// The maximum with its first position.
+template <class P>
+void BM_Max(benchmark::State& state) {
+  auto a = Data(Size(state), 1);
+  auto x = P::Adopt(a);
+  int index = 0;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(a.maxCoeff(&index));
+    benchmark::DoNotOptimize(P::Max(x, index));
     benchmark::DoNotOptimize(index);
   }
   Count(state);
 }
 
-template <int kTrans>
-void BM_VecMat_Eigen(benchmark::State& state) {
-  const auto m0 = Data(std::size_t{kDim} * kDim, 3);
-  const EMat m = Eigen::Map<const EMat>(m0.data(), kDim, kDim);
-  const EVec v = EData(kDim, 4);
-  for (auto _ : state) {
-    Eigen::RowVectorXi r;
-    if (kTrans) {
-      r.noalias() = v.transpose() * m.transpose();
-    } else {
-      r.noalias() = v.transpose() * m;
-    }
-    benchmark::DoNotOptimize(r.data());
-  }
+// A vector times the 1024 x 1024 matrix, or its transpose.
+template <class P, int kTrans>
+void BM_VecMat(benchmark::State& state) {
+  auto m = Data(std::size_t{kDim} * kDim, 3), v = Data(kDim, 4);
+  const auto a = P::Matrix(m, kTrans);
+  auto x = P::Adopt(v);
+  for (auto _ : state) P::VecMat(x, a);
   state.SetItemsProcessed(state.iterations() * kDim * kDim);
 }
 
-#define QMDATA_EIGEN_PEER(op) BENCHMARK(BM_##op##_Eigen)->Apply(Sizes);
-#else
-#define QMDATA_EIGEN_PEER(op)
-#endif
+// --- registration ------------------------------------------------------------
 
 void Sizes(benchmark::internal::Benchmark* b) {
   for (int n : {1 << 10, 1 << 16, 1 << 20, 1 << 24}) b->Arg(n);
 }
 
-#define QMDATA_PEERS(op, plain_fn, native_fn)   \
-  BENCHMARK(BM_##op##_Ours)->Apply(Sizes);      \
-  BENCHMARK_TEMPLATE(BM_##op##_Loop, plain_fn)  \
-      ->Name("BM_" #op "_Plain")                \
-      ->Apply(Sizes);                           \
-  BENCHMARK(BM_##op##_Valarray)->Apply(Sizes);  \
-  QMDATA_EIGEN_PEER(op)                         \
-  BENCHMARK_TEMPLATE(BM_##op##_Loop, native_fn) \
-      ->Name("BM_" #op "_Native")               \
-      ->Apply(Sizes);
+template <class P>
+benchmark::internal::Benchmark* Add(const char* op,
+                                    void (*fn)(benchmark::State&)) {
+  const std::string name = std::string("BM_") + op + "<" + P::kName + ">";
+  return benchmark::RegisterBenchmark(name.c_str(), fn);
+}
 
-QMDATA_PEERS(AddVec, plain::AddInPlace, native::AddInPlace)
-QMDATA_PEERS(AddView, plain::AddStrided, native::AddStrided)
-QMDATA_PEERS(AddValue, plain::AddInto, native::AddInto)
-QMDATA_PEERS(MulVec, plain::MulInPlace, native::MulInPlace)
-QMDATA_PEERS(Scale, plain::Scale, native::Scale)
-QMDATA_PEERS(Dot, plain::Dot, native::Dot)
-QMDATA_PEERS(Sum, plain::Sum, native::Sum)
-QMDATA_PEERS(Max, plain::Maximum, native::Maximum)
+// Every operation for every peer, peers side by side.
+template <class... P>
+bool RegisterPeers() {
+  (Add<P>("AddVec", BM_Update<P, P::AddVec, false>)->Apply(Sizes), ...);
+  (Add<P>("AddView", BM_AddView<P>)->Apply(Sizes), ...);
+  (Add<P>("AddValue", BM_AddValue<P>)->Apply(Sizes), ...);
+  (Add<P>("MulVec", BM_Update<P, P::MulVec, true>)->Apply(Sizes), ...);
+  (Add<P>("Scale", BM_Scale<P>)->Apply(Sizes), ...);
+  (Add<P>("Dot", BM_Dot<P>)->Apply(Sizes), ...);
+  (Add<P>("Sum", BM_Reduce<P, P::Sum>)->Apply(Sizes), ...);
+  (Add<P>("Max", BM_Max<P>)->Apply(Sizes), ...);
+  (Add<P>("SumSq", BM_Reduce<P, P::SumSq>)->Apply(Sizes), ...);
+  (Add<P>("VecMat", BM_VecMat<P, 0>), ...);
+  (Add<P>("VecMatT", BM_VecMat<P, 1>), ...);
+  return true;
+}
 
-BENCHMARK(BM_SumSq_Ours)->Apply(Sizes);
-BENCHMARK_TEMPLATE(BM_Sum_Loop, plain::SumSq)
-    ->Name("BM_SumSq_Plain")
-    ->Apply(Sizes);
-BENCHMARK(BM_SumSq_Valarray)->Apply(Sizes);
+[[maybe_unused]] const bool kRegistered = RegisterPeers<Ours, Plain, Valarray,
 #if QMDATA_BENCH_EIGEN
-BENCHMARK(BM_SumSq_Eigen)->Apply(Sizes);
+                                                        EigenPeer,
 #endif
-BENCHMARK_TEMPLATE(BM_Sum_Loop, native::SumSq)
-    ->Name("BM_SumSq_Native")
-    ->Apply(Sizes);
-
-BENCHMARK_TEMPLATE(BM_VecMat_Ours, 0)->Name("BM_VecMat_Ours");
-BENCHMARK_TEMPLATE(BM_VecMat_Loop, plain::VecMat)->Name("BM_VecMat_Plain");
-BENCHMARK_TEMPLATE(BM_VecMat_Valarray, 0)->Name("BM_VecMat_Valarray");
-#if QMDATA_BENCH_EIGEN
-BENCHMARK_TEMPLATE(BM_VecMat_Eigen, 0)->Name("BM_VecMat_Eigen");
-#endif
-BENCHMARK_TEMPLATE(BM_VecMat_Loop, native::VecMat)->Name("BM_VecMat_Native");
-
-BENCHMARK_TEMPLATE(BM_VecMat_Ours, 1)->Name("BM_VecMatT_Ours");
-BENCHMARK_TEMPLATE(BM_VecMat_Loop, plain::VecMatT)->Name("BM_VecMatT_Plain");
-BENCHMARK_TEMPLATE(BM_VecMat_Valarray, 1)->Name("BM_VecMatT_Valarray");
-#if QMDATA_BENCH_EIGEN
-BENCHMARK_TEMPLATE(BM_VecMat_Eigen, 1)->Name("BM_VecMatT_Eigen");
-#endif
-BENCHMARK_TEMPLATE(BM_VecMat_Loop, native::VecMatT)->Name("BM_VecMatT_Native");
+                                                        Native>();
 
 }  // namespace
 

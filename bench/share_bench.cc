@@ -1,7 +1,8 @@
 // Sharing a vector's block against the standard library's peers: copy and
 // destroy of a sharer against std::shared_ptr<std::vector<int>>, alone and
 // with two threads contending on one block, and a deep copy against a
-// std::vector<int> copy.
+// std::vector<int> copy. Each benchmark is a template over its peer:
+// BM_<What><Peer>, as in BM_CopyDestroy<SharedPtr>.
 
 #include <memory>
 #include <thread>
@@ -13,80 +14,80 @@
 
 namespace {
 
-using Vec = QmMathLA::vector<int>;
+// Each peer's T; Shared() is the one block that every thread of a run copies,
+// Filled(n) a fresh block of n elements and Deep(src) a copy of its elements.
+struct Ours {
+  using T = QmMathLA::vector<int>;
+  static const T& Shared() {
+    static const T v(1024, std::vector<int>(1024, 7).data(), 0);
+    return v;
+  }
+  static T Filled(int n) {
+    return T(n, std::vector<int>(static_cast<std::size_t>(n), 3).data(), 0);
+  }
+  static T Deep(const T& src) { return T(src, 1); }
+};
 
-// Both peers share one block per benchmark; the threads of a multi-threaded
-// run all copy from it.
-const Vec& SharedVec() {
-  static const Vec v(1024, std::vector<int>(1024, 7).data(), 0);
-  return v;
+struct SharedPtr {
+  using T = std::shared_ptr<std::vector<int>>;
+  static const T& Shared() {
+    static const T p = std::make_shared<std::vector<int>>(1024, 7);
+    return p;
+  }
+};
+
+struct StdVector {
+  using T = std::vector<int>;
+  static T Filled(int n) { return T(static_cast<std::size_t>(n), 3); }
+  static T Deep(const T& src) { return src; }
+};
+
+// One thread, and two contending on the block.
+void Contended(benchmark::internal::Benchmark* b) {
+  b->Threads(1)->Threads(2)->UseRealTime();
 }
 
-const std::shared_ptr<std::vector<int>>& SharedPtr() {
-  static const auto p = std::make_shared<std::vector<int>>(1024, 7);
-  return p;
+void Sizes(benchmark::internal::Benchmark* b) {
+  b->Arg(1 << 10)->Arg(1 << 16)->Arg(1 << 20);
 }
 
-void BM_CopyDestroyVector(benchmark::State& state) {
-  const Vec& src = SharedVec();
+template <class P>
+void BM_CopyDestroy(benchmark::State& state) {
+  const auto& src = P::Shared();
   for (auto _ : state) {
-    Vec copy(src);
+    typename P::T copy(src);
     benchmark::DoNotOptimize(copy);
   }
 }
-BENCHMARK(BM_CopyDestroyVector)->Threads(1)->Threads(2)->UseRealTime();
+BENCHMARK_TEMPLATE(BM_CopyDestroy, Ours)->Apply(Contended);
+BENCHMARK_TEMPLATE(BM_CopyDestroy, SharedPtr)->Apply(Contended);
 
-void BM_CopyDestroySharedPtr(benchmark::State& state) {
-  const auto& src = SharedPtr();
-  for (auto _ : state) {
-    std::shared_ptr<std::vector<int>> copy(src);
-    benchmark::DoNotOptimize(copy);
-  }
-}
-BENCHMARK(BM_CopyDestroySharedPtr)->Threads(1)->Threads(2)->UseRealTime();
-
-void BM_AssignVector(benchmark::State& state) {
-  const Vec& src = SharedVec();
-  Vec slot;
+// Assign a sharer into a slot, then empty the slot.
+template <class P>
+void BM_Assign(benchmark::State& state) {
+  const auto& src = P::Shared();
+  typename P::T slot;
   for (auto _ : state) {
     slot = src;
-    slot = Vec();
+    slot = typename P::T();
     benchmark::DoNotOptimize(slot);
   }
 }
-BENCHMARK(BM_AssignVector)->Threads(1)->Threads(2)->UseRealTime();
+BENCHMARK_TEMPLATE(BM_Assign, Ours)->Apply(Contended);
+BENCHMARK_TEMPLATE(BM_Assign, SharedPtr)->Apply(Contended);
 
-void BM_AssignSharedPtr(benchmark::State& state) {
-  const auto& src = SharedPtr();
-  std::shared_ptr<std::vector<int>> slot;
-  for (auto _ : state) {
-    slot = src;
-    slot.reset();
-    benchmark::DoNotOptimize(slot);
-  }
-}
-BENCHMARK(BM_AssignSharedPtr)->Threads(1)->Threads(2)->UseRealTime();
-
-void BM_DeepCopyVector(benchmark::State& state) {
+template <class P>
+void BM_DeepCopy(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
-  const Vec src(n, std::vector<int>(static_cast<std::size_t>(n), 3).data(), 0);
+  const auto src = P::Filled(n);
   for (auto _ : state) {
-    Vec copy(src, 1);
+    auto copy = P::Deep(src);
     benchmark::DoNotOptimize(copy);
   }
   state.SetBytesProcessed(state.iterations() * n * 4);
 }
-BENCHMARK(BM_DeepCopyVector)->Arg(1 << 10)->Arg(1 << 16)->Arg(1 << 20);
-
-void BM_DeepCopyStdVector(benchmark::State& state) {
-  const std::vector<int> src(static_cast<std::size_t>(state.range(0)), 3);
-  for (auto _ : state) {
-    std::vector<int> copy(src);
-    benchmark::DoNotOptimize(copy.data());
-  }
-  state.SetBytesProcessed(state.iterations() * state.range(0) * 4);
-}
-BENCHMARK(BM_DeepCopyStdVector)->Arg(1 << 10)->Arg(1 << 16)->Arg(1 << 20);
+BENCHMARK_TEMPLATE(BM_DeepCopy, Ours)->Apply(Sizes);
+BENCHMARK_TEMPLATE(BM_DeepCopy, StdVector)->Apply(Sizes);
 
 }  // namespace
 

@@ -1,5 +1,6 @@
 // Test support for archive records: the bytes that the archive writes for
 // ints and strings, checked-in fixtures, and the int that records throw.
+// The element patterns and vector records come from record_data.h.
 
 #ifndef QMDATA_TESTS_RECORD_SUPPORT_H_
 #define QMDATA_TESTS_RECORD_SUPPORT_H_
@@ -19,6 +20,8 @@
 #include <gtest/gtest.h>
 
 #include "rtarchive/archive.h"
+
+#include "record_data.h"
 
 // Makes an archive take the int-array paths of a host whose ints are not
 // least significant byte first.
@@ -124,15 +127,6 @@ Outcome OutcomeOf(F&& f) {
     return kOther;
   }
   return kCompleted;
-}
-
-// The bytes a vector's record takes, plain or compressed.
-template <typename V>
-std::string Serialized(V& v, bool compressed) {
-  std::ostringstream os;
-  QmRTArchive ar(os);
-  v.Serialize(ar, compressed);
-  return os.str();
 }
 
 #endif  // QMDATA_TESTS_RECORD_SUPPORT_H_

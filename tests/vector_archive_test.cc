@@ -40,17 +40,6 @@ std::string Compress(std::initializer_list<int> e) {
   return std::string(static_cast<const char*>(out), n);
 }
 
-std::vector<int> Pattern(int which, int n) {
-  std::vector<int> e(static_cast<std::size_t>(n));
-  std::mt19937 rng(12345);
-  for (int i = 0; i < n; ++i) {
-    if (which == 0) e[i] = static_cast<int>(rng() % 200) - 100;  // small
-    if (which == 1) e[i] = 1000000 + i;                          // ascending
-    if (which == 2) e[i] = static_cast<int>(rng());              // uniform
-  }
-  return e;
-}
-
 // A pipe's get area holds at most 4096 bytes at a time.
 using PipeBuf = ChunkedSource<4096>;
 

@@ -1,0 +1,45 @@
+// Data for archive records, shared by the tests and the archive benchmark
+// (so it stays free of GoogleTest): element patterns and the records that
+// vectors write.
+
+#ifndef QMDATA_TESTS_RECORD_DATA_H_
+#define QMDATA_TESTS_RECORD_DATA_H_
+
+#include <cstddef>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "mathla/vector.h"
+#include "rtarchive/archive.h"
+
+// n elements of a value pattern, the same on every run: 0 small values in
+// [-100, 100), 1 an ascending run from 1000000, 2 uniformly random.
+inline std::vector<int> Pattern(int which, int n) {
+  std::vector<int> e(static_cast<std::size_t>(n));
+  std::mt19937 rng(12345);
+  for (int i = 0; i < n; ++i) {
+    if (which == 0) e[i] = static_cast<int>(rng() % 200) - 100;
+    if (which == 1) e[i] = 1000000 + i;
+    if (which == 2) e[i] = static_cast<int>(rng());
+  }
+  return e;
+}
+
+// The bytes a vector's record takes, plain or compressed.
+template <typename V>
+std::string Serialized(V& v, bool compressed) {
+  std::ostringstream os;
+  QmRTArchive ar(os);
+  v.Serialize(ar, compressed);
+  return os.str();
+}
+
+// The record of a vector holding the elements e.
+inline std::string Record(const std::vector<int>& e, bool compressed) {
+  QmMathLA::vector<int> v(static_cast<int>(e.size()), e.data(), 0);
+  return Serialized(v, compressed);
+}
+
+#endif  // QMDATA_TESTS_RECORD_DATA_H_
