@@ -15,6 +15,8 @@
 #include <libdeflate.h>
 #endif
 
+#include "record_data.h"
+
 namespace {
 
 std::vector<unsigned char> Sample(std::size_t n, int kind) {
@@ -39,14 +41,6 @@ std::string Str(const std::vector<unsigned char>& v) {
   return std::string(v.begin(), v.end());
 }
 
-std::string OursCompress(const std::vector<unsigned char>& raw) {
-  CZLibCompression z;
-  unsigned long n = 0;
-  void* out = nullptr;
-  EXPECT_TRUE(z.Compress(raw.data(), raw.size(), n, &out));
-  return std::string(static_cast<const char*>(out), n);
-}
-
 TEST(ZlibCompression, RoundTripsAndReportsBackend) {
   EXPECT_STREQ(CZLibCompression::Backend(), QMDATA_BACKEND_NAME);
   for (std::size_t n : {0u, 1u, 100u, 70000u, 1u << 20}) {
@@ -69,7 +63,7 @@ TEST(ZlibCompression, RoundTripsAndReportsBackend) {
 
 TEST(ZlibCompression, RefusesWrongLengthsAndDamage) {
   const auto raw = Sample(5000, 1);
-  const std::string packed = OursCompress(raw);
+  const std::string packed = Packed(Str(raw));
   std::string buf = packed;
   CZLibCompression z;
   void* out = nullptr;
@@ -99,7 +93,7 @@ TEST(ZlibCompression, RefusesWrongLengthsAndDamage) {
 TEST(ZlibCompression, HighlyRepetitiveInputStaysWithinExpansionBound) {
   // All zeros compresses near deflate's maximum ratio and must still load.
   const std::vector<unsigned char> zeros(8u << 20, 0);
-  const std::string packed = OursCompress(zeros);
+  const std::string packed = Packed(Str(zeros));
   EXPECT_LE(zeros.size(), packed.size() * 1032 + 64);
   EXPECT_EQ(OursDecompress(packed.data(), packed.size(), zeros.size()),
             Str(zeros));
@@ -109,7 +103,7 @@ TEST(ZlibCompression, ZlibAndOursReadEachOther) {
   for (int kind = 0; kind < 2; ++kind) {
     const auto raw = Sample(300000, kind);
     // Ours -> zlib.
-    const std::string packed = OursCompress(raw);
+    const std::string packed = Packed(Str(raw));
     std::vector<unsigned char> out(raw.size());
     uLongf out_len = out.size();
     ASSERT_EQ(uncompress(out.data(), &out_len,
@@ -160,7 +154,7 @@ TEST(ZlibCompression, LibdeflateAndOursReadEachOther) {
   for (int kind = 0; kind < 2; ++kind) {
     const auto raw = Sample(300000, kind);
     // Ours -> libdeflate.
-    const std::string packed = OursCompress(raw);
+    const std::string packed = Packed(Str(raw));
     std::vector<unsigned char> out(raw.size());
     EXPECT_EQ(libdeflate_zlib_decompress(d, packed.data(), packed.size(),
                                          out.data(), out.size(), nullptr),

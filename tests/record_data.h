@@ -13,6 +13,7 @@
 
 #include "mathla/vector.h"
 #include "rtarchive/archive.h"
+#include "rtarchive/compression.h"
 
 // n elements of a value pattern, the same on every run: 0 small values in
 // [-100, 100), 1 an ascending run from 1000000, 2 uniformly random.
@@ -34,6 +35,15 @@ std::string Serialized(V& v, bool compressed) {
   QmRTArchive ar(os);
   v.Serialize(ar, compressed);
   return os.str();
+}
+
+// raw compressed by CZLibCompression: a zlib stream.
+inline std::string Packed(const std::string& raw) {
+  CZLibCompression z;
+  unsigned long n = 0;
+  void* out = nullptr;
+  if (!z.Compress(raw.data(), raw.size(), n, &out)) return "";
+  return std::string(static_cast<const char*>(out), n);
 }
 
 // The record of a vector holding the elements e.

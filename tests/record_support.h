@@ -16,12 +16,14 @@
 #include <streambuf>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "rtarchive/archive.h"
 
 #include "record_data.h"
+#include "vector_support.h"
 
 // Makes an archive take the int-array paths of a host whose ints are not
 // least significant byte first.
@@ -128,5 +130,40 @@ Outcome OutcomeOf(F&& f) {
   }
   return kCompleted;
 }
+
+// A block of `old` elements held by two sharers: a is the one a failed
+// operation must leave alone, or a load replaces; b must keep the block.
+struct SharedPair {
+  explicit SharedPair(const std::vector<int>& elements)
+      : old(elements), a(Make(old)), b(a), f(FieldsOf(a)) {}
+
+  // Both still share the old block, count 2, lock free.
+  void ExpectUndisturbed() const {
+    for (const Vec* v : {&a, &b}) {
+      const VectorFields g = FieldsOf(*v);
+      EXPECT_EQ(g.n, static_cast<int>(old.size()));
+      EXPECT_EQ(g.data, f.data) << "vector changed";
+      EXPECT_EQ(g.refs, f.refs);
+      EXPECT_EQ(g.lock, f.lock);
+    }
+    EXPECT_EQ(SharedCount(a), 2);
+    EXPECT_EQ(*f.lock, 0);
+    EXPECT_EQ(Elements(b), old);
+  }
+  // After a successful load into a: a has a block of its own, b the old one.
+  void ExpectReplaced(const std::vector<int>& loaded) const {
+    EXPECT_EQ(Elements(a), loaded);
+    EXPECT_EQ(SharedCount(a), loaded.empty() ? 0 : 1);
+    EXPECT_NE(FieldsOf(a).data, f.data);
+    EXPECT_EQ(FieldsOf(b).data, f.data);
+    EXPECT_EQ(SharedCount(b), 1);
+    EXPECT_EQ(Elements(b), old);
+  }
+
+  std::vector<int> old;
+  Vec a;
+  Vec b;
+  VectorFields f;
+};
 
 #endif  // QMDATA_TESTS_RECORD_SUPPORT_H_

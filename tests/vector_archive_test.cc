@@ -31,14 +31,7 @@ int Load(Vec& v, const std::string& bytes, bool compressed) {
 }
 
 // A compressed record's block: the elements in the archive's byte order.
-std::string Compress(std::initializer_list<int> e) {
-  const std::string raw = Ints(e);
-  CZLibCompression z;
-  unsigned long n = 0;
-  void* out = nullptr;
-  EXPECT_TRUE(z.Compress(raw.data(), raw.size(), n, &out));
-  return std::string(static_cast<const char*>(out), n);
-}
+std::string Compress(std::initializer_list<int> e) { return Packed(Ints(e)); }
 
 // A pipe's get area holds at most 4096 bytes at a time.
 using PipeBuf = ChunkedSource<4096>;

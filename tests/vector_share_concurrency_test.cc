@@ -22,27 +22,6 @@
 
 namespace {
 
-// A reusable two-thread rendezvous that spins with a yield. (std::barrier's
-// blocking wait proved unreliable on one of the Windows toolchains.)
-class SpinBarrier {
- public:
-  void arrive_and_wait() {
-    const int gen = generation_.load(std::memory_order_acquire);
-    if (arrived_.fetch_add(1, std::memory_order_acq_rel) == 1) {
-      arrived_.store(0, std::memory_order_relaxed);
-      generation_.fetch_add(1, std::memory_order_acq_rel);
-      return;
-    }
-    while (generation_.load(std::memory_order_acquire) == gen) {
-      std::this_thread::yield();
-    }
-  }
-
- private:
-  std::atomic<int> arrived_{0};
-  std::atomic<int> generation_{0};
-};
-
 void RunSharers(int threads, int iterations) {
   int raw[] = {1, 2, 3, 4, 5, 6, 7, 8};
   auto* block = new Vec(8, raw, 0);
@@ -91,22 +70,22 @@ TEST(VectorConcurrency, ConcurrentUnhookSucceedsOnce) {
   constexpr int kRounds = 2000;
   Vec a, b;
   std::atomic<int*> got_a{nullptr}, got_b{nullptr};
-  SpinBarrier sync;
+  SpinBarrier sync(2);
   int failures = 0;
   std::thread other([&] {
     for (int r = 0; r < kRounds; ++r) {
-      sync.arrive_and_wait();  // the main thread has set up a and b
+      sync.ArriveAndWait();  // the main thread has set up a and b
       got_b = b.unhook();
-      sync.arrive_and_wait();
+      sync.ArriveAndWait();
     }
   });
   for (int r = 0; r < kRounds; ++r) {
     int raw[] = {r, r + 1};
     a = Vec(2, raw, 0);
     b = a;
-    sync.arrive_and_wait();
+    sync.ArriveAndWait();
     got_a = a.unhook();
-    sync.arrive_and_wait();
+    sync.ArriveAndWait();
     int* pa = got_a.load();
     int* pb = got_b.load();
     if ((pa == nullptr) == (pb == nullptr) || SharedCount(a) != -2) ++failures;

@@ -54,24 +54,11 @@ constexpr bool kCountsFrees = kAllocationsTracked;
 
 constexpr int kElems = 16;
 
-// Holds every worker until all have started, so that their loops overlap.
-class StartGate {
- public:
-  explicit StartGate(int threads) : waiting_(threads) {}
-  void ArriveAndWait() {
-    waiting_.fetch_sub(1);
-    while (waiting_.load() > 0) std::this_thread::yield();
-  }
-
- private:
-  std::atomic<int> waiting_;
-};
-
 // Copies, assigns and destroys sharers of own's and root's block. Reads only
 // fields of objects this thread owns, plus root's fields, which nobody changes
 // while workers run.
 void Churn(const Vec& root, const Vec& own, int iterations,
-           std::atomic<long>* bad_reads, StartGate* gate = nullptr) {
+           std::atomic<long>* bad_reads, SpinBarrier* gate = nullptr) {
   if (gate != nullptr) gate->ArriveAndWait();
   int raw[kElems];
   for (int i = 0; i < kElems; ++i) raw[i] = -i;
@@ -128,7 +115,7 @@ TEST_P(VectorStress, ChurnLeavesCountExact) {
   ASSERT_EQ(*rf.refs, 1 + threads);
 
   std::atomic<long> bad_reads{0};
-  StartGate gate(threads);
+  SpinBarrier gate(threads);
   std::vector<std::thread> pool;
   for (int t = 0; t < threads; ++t) {
     pool.emplace_back(Churn, std::cref(root), std::cref(sharers[t]),
@@ -158,7 +145,7 @@ TEST_P(VectorStress, UnhookMidRunFlipsSignOnceAndKeepsArray) {
   std::atomic<long> bad_reads{0};
   std::atomic<int> unhooked{0};
   int* array = nullptr;
-  StartGate gate(threads);
+  SpinBarrier gate(threads);
   std::vector<std::thread> pool;
   for (int t = 0; t < threads; ++t) {
     pool.emplace_back([&, t] {
@@ -205,7 +192,7 @@ TEST_P(VectorStress, LastOfConcurrentSharersFreesOnce) {
 
   std::atomic<long> bad_reads{0};
   std::atomic<int> started{0};
-  StartGate gate(threads);
+  SpinBarrier gate(threads);
   std::vector<std::thread> pool;
   for (int t = 0; t < threads; ++t) {
     pool.emplace_back([&, t] {

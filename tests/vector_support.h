@@ -5,7 +5,9 @@
 #ifndef QMDATA_TESTS_VECTOR_SUPPORT_H_
 #define QMDATA_TESTS_VECTOR_SUPPORT_H_
 
+#include <atomic>
 #include <cstring>
+#include <thread>
 #include <type_traits>
 #include <vector>
 
@@ -52,5 +54,29 @@ inline bool AllFieldsZero(const Vec& v) {
   return f.n == 0 && f.data == nullptr && f.index == 0 && f.refs == nullptr &&
          f.lock == nullptr;
 }
+
+// A reusable rendezvous of n threads that spins with a yield, so that the
+// threads' loops overlap. (std::barrier's blocking wait proved unreliable on
+// one of the Windows toolchains.)
+class SpinBarrier {
+ public:
+  explicit SpinBarrier(int n) : n_(n) {}
+  void ArriveAndWait() {
+    const int gen = generation_.load(std::memory_order_acquire);
+    if (arrived_.fetch_add(1, std::memory_order_acq_rel) == n_ - 1) {
+      arrived_.store(0, std::memory_order_relaxed);
+      generation_.fetch_add(1, std::memory_order_acq_rel);
+      return;
+    }
+    while (generation_.load(std::memory_order_acquire) == gen) {
+      std::this_thread::yield();
+    }
+  }
+
+ private:
+  const int n_;
+  std::atomic<int> arrived_{0};
+  std::atomic<int> generation_{0};
+};
 
 #endif  // QMDATA_TESTS_VECTOR_SUPPORT_H_
