@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # qmdata's value classes built against another archive library: the second
 # archive of tests/altarchive (the fixed archive interface alone, an
 # encoding of its own) is installed as a CMake package, qmdata is built and

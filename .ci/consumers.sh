@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds qmdata each way a user's project gets it and builds and runs the
 # consumer programs (tests/consumer) against it:
 #   shared install, static install with libdeflate, static install with zlib

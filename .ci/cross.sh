@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Cross-target builds and test runs on a Debian 12 x86-64 host (run as root in
 # CI; installs the packages it needs when they are missing).
 #

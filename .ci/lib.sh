@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # shellcheck shell=bash
 # Shared by the CI, cross-build, fuzzing and developer scripts (source it):
 # timed and bounded steps with a closing table of wall times, and one

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Static checks of the library: its sources compiled by GCC and by clang with
 # the strict warning set as errors, clang-tidy with the checks of .clang-tidy,
 # and cppcheck over src/. Any finding fails.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the Debian package libqmdata-dev, installs it, builds and runs the
 # consumer project (find_package and pkg-config) against the installed
 # package, then removes the package again. Runs as root on Debian 12; exits

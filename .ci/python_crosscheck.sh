@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The Python reader and writer (python/qmdata_format.py) against the C++
 # library: decodes every fixture and the round-trip example's file; writes
 # records with Python's zlib (levels 0, 1 and 9, a multi-block stream) and

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Valgrind memcheck over the native test suite: builds the library and the
 # tests without sanitizers, then runs every test program once, all its tests
 # in one process, under memcheck. Any memcheck error (invalid access, use of

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Runs every *_test.exe of the current directory under Wine, one after another
 # (one wineserver for all, which ctest would restart per test case), then any
 # further programs given, each in its own directory.

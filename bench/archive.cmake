@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The archive benchmark measures the compressed record against zlib and
 # libdeflate called directly, so it links both itself.
 if(TARGET archive_bench)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The vector's archive records against their peers, all through a
 // std::stringstream: plain records against cereal's binary archive of a
 // std::vector<int> and one ostream::write / istream::read of the block;

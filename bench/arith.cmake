@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Peers of the arithmetic benchmark: the plain loops at the library's flags
 # and again at -O3 -march=native, std::valarray (in the program itself) and,
 # when installed, Eigen.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Vector arithmetic and reductions against their peers, in one program:
 //   Ours      QmMathLA::vector<int>
 //   Plain     plain loops over std::vector<int> at the library's flags

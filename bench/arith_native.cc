@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The plain-loop peers again, built with -O3 -march=native (see
 // bench/arith.cmake): the limit of this machine for the same loops.
 

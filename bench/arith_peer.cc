@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The plain loops of bench/arith_peer.h, built for QMDATA_PEER_BUILD: this
 // file at the library's flags, arith_native.cc again with -O3 -march=native.
 // Sums are taken in unsigned so that wrap-around stays defined.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The plain-loop peers of the arithmetic benchmark: the loops anyone would
 // write over std::vector<int> data. arith_peer.cc builds Loops<kPlain> at the
 // library's flags; arith_native.cc includes it again to build Loops<kNative>

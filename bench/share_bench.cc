@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Sharing a vector's block against the standard library's peers: copy and
 // destroy of a sharer against std::shared_ptr<std::vector<int>>, alone and
 // with two threads contending on one block, and a deep copy against a

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Finds libdeflate, which installs no CMake package of its own here.
 #
 # Result: qmdata_libdeflate_FOUND and the imported target qmdata::libdeflate;

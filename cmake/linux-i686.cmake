@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # 32-bit x86 Linux on an x86-64 Debian host: gcc/g++ with -m32 and the i386
 # multiarch libraries (g++-multilib, zlib1g-dev:i386, libgtest-dev:i386).
 #

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # 64-bit IBM Z (s390x, big-endian) Linux on an x86-64 Debian host, with
 # Debian's cross compiler (the packages behind g++-s390x-linux-gnu) and the
 # s390x zlib and libdeflate, all unpacked with dpkg -x into one private root

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The part of the MinGW-w64 toolchain files that both architectures share;
 # included by mingw-i686.cmake and mingw-x86_64.cmake after they set
 # CMAKE_SYSTEM_PROCESSOR and TOOLCHAIN_PREFIX.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Windows (i686) cross build with MinGW-w64 on Debian: the -posix compilers
 # (the default -win32 thread model of GCC 12 has no std::thread), a shared
 # libgcc, a static libstdc++ and zlib, and Wine to run the tests.

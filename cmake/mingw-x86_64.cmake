@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Windows (x86_64) cross build with MinGW-w64 on Debian: the -posix compilers
 # (the default -win32 thread model of GCC 12 has no std::thread), a static
 # libgcc/libstdc++/winpthread/zlib so that the DLL and the test programs

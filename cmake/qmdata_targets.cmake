@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # What every library of this project shares: the compile settings of its
 # sources and, for a library, its version and the runtime it needs on 32-bit
 # Windows. Included by the top-level CMakeLists.txt.

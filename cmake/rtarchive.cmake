@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # qmdata's own archive library, qmdata_rtarchive (qmdata::rtarchive):
 # QmRTArchive, CZLibCompression and the block transfers of rtarchive/bulk.h.
 # Included by the top-level CMakeLists.txt unless another archive library

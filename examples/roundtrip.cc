@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The typical round trip: a data slice, a block of measurements and a
 // quality tag saved to one archive file and loaded back.
 //

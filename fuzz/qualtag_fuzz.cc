@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Feeds arbitrary bytes to the quality-tag reader: it either yields 0 or 1
 // or throws the int -1 and leaves the tag alone.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Feeds arbitrary bytes to the range loader. A load either succeeds or
 // throws the int -1; a loaded range must store and load back unchanged.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Shared bodies of the record loader fuzz targets.
 
 #ifndef QMDATA_FUZZ_RECORDS_H_

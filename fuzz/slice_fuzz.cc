@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Feeds arbitrary bytes to the slice loader (version, nested vector record,
 // range record). A load either succeeds or throws the int -1; a loaded slice
 // must store and load back equal.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Loads a plain vector record from arbitrary bytes.
 
 #include <cstddef>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Loads a compressed vector record from arbitrary bytes.
 
 #include <cstddef>

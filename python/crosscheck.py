@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Cross-checks qmdata_format.py against the C++ library.
 
   crosscheck.py decode DATA_DIR EXAMPLE_FILE

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Reads and writes qmdata archive records (docs/FORMAT.md).
 
 A file is records back to back with nothing around them, so a reader names

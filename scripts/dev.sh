@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Developer entry point: installs what the build needs (Debian packages, only
 # when missing: as root, or through sudo), then configures, builds and runs.
 # CMAKE_BUILD_PARALLEL_LEVEL=N limits the build to N jobs.

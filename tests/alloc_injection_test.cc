@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Allocation-failure injection: every public operation that allocates runs
 // with its 1st, 2nd, ... allocation failing, until it completes. For each
 // failing allocation: nothing leaks (the tracker's count of live blocks), the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test support: counts the program's global allocations and their live
 // bytes (with the peak), watches for the release of chosen pointers and makes
 // a chosen allocation fail. Include it in exactly one file of a program: it

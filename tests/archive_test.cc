@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "rtarchive/archive.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Runs the example program and compares its output with the expected text.
 # The compressed file's size, the backend's name and the ratio depend on the
 # compression backend, so on the "file:" and "ratio:" lines the numbers and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "rtarchive/compression.h"
 
 #include <atomic>

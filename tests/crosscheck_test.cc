@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Loads the records that python/crosscheck.py wrote (other zlib writers and
 // levels, multi-block streams, damaged records) and compares each outcome
 // with its manifest line. Runs when QMDATA_CROSSCHECK_DIR names the folder;

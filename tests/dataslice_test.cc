@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // QmDataSlice: construction and sharing of the list, copy against
 // assignment, equality and order, Clear, the text line and the slice record.
 

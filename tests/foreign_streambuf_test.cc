@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A stream buffer of the caller's that throws from overflow/underflow in the
 // middle of an archive operation. The buffer and its exception type live in
 // this program, the archive code in the library: on Windows the exception

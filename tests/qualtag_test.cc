@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The quality tag's archive operators.
 
 #include "drange/qualtag.h"

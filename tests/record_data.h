@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Data for archive records, shared by the tests and the archive benchmark
 // (so it stays free of GoogleTest): element patterns and the records that
 // vectors write.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // QmLastRecordFailure: what each kind of record failure says, per thread.
 
 #include <fstream>

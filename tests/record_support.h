@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test support for archive records: the bytes that the archive writes for
 // ints and strings, checked-in fixtures, and the int that records throw.
 // The element patterns and vector records come from record_data.h.

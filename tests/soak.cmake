@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The concurrency soak (tests/vector_soak.cc), a long run for the fuzz
 # campaign (fuzz/run campaign) under the tsan preset. It is built only on
 # request (cmake --build --preset tsan --target vector_soak); with

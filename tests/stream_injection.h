@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test support: stream buffers that fail at a chosen byte and deliver data in
 // small pieces. Neither allocates once constructed, so they can stand under an
 // archive while allocations are being made to fail.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Stream-failure injection: every record is stored into a stream that takes
 // exactly k bytes and loaded from one that delivers exactly k bytes (whole,
 // or in pieces of 1, 3 and 7 bytes), for every k up to the record's length.

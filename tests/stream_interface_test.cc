@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Archives on streams that read and write, and the operators for const
 // values and temporaries.
 

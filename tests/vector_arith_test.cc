@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Element-wise arithmetic, products and comparison of QmMathLA::vector<int>,
 // and the element kernels behind them at every instruction-set level.
 

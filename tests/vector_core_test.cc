@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Storage, sharing, unhook, construction and element access of
 // QmMathLA::vector<int>.
 

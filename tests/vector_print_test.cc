@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Text output of QmMathLA::vector<int>.
 
 #include <iomanip>

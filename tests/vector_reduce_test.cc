@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reductions, statistics and fills of QmMathLA::vector<int>, and the
 // reduction kernels behind them at every instruction-set level.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Sharing one block from several threads.
 //
 // Scheme: the main thread makes one block and gives each worker a sharer of

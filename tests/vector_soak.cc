@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Concurrency soak of the shared block's count and lock, for long runs under
 // ThreadSanitizer (fuzz/run campaign); not part of the normal test run.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Thread stress of the shared block's count and lock.
 //
 // Scheme. The main thread makes one owned block (the "root" vector) and, for

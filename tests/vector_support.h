@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test support for QmMathLA::vector<int>: building one from a list, its
 // elements, and its five fields read through a mirror of its standard layout,
 // so tests can check shared counts and block identity.

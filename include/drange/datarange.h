@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // QmDataRange: a run of consecutive samples, named by its first index and
 // its length.
 //

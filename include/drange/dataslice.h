@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // QmDataSlice: a block of data named by a list of variable indices (empty
 // meaning all variables) over a QmDataRange of samples.
 //

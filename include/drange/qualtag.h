@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // qmo_qualtag: the quality tag that callers keep with their data, and its
 // archive operators.
 //

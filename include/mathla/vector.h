@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // QmMathLA::vector<int>: an integer vector whose element block is shared.
 //
 // Copying, assigning and returning a vector share one heap block of elements

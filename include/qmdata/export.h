@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Symbol export for the qmdata shared library.
 //
 // The library is built with hidden visibility; exactly the classes and free

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Why the last record failed: the reason behind the records' int -1.
 //
 // Every record operation (Serialize, ZipIn and UnzipOut of a vector, range

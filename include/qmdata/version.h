@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The version of qmdata: the macros give the headers' version, QmDataVersion
 // the library's that the program runs with. A program built against one
 // release and run with another can compare the two.

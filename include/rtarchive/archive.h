@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // QmRTArchive: a binary archive over a standard stream.
 //
 // An archive made on an std::ostream stores (m_storing non-zero); one made on

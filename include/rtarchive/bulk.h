@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // QmRTArchiveBulk: block transfers that record code may use on top of a
 // QmRTArchive's own operations, for records whose elements are stored as many
 // ints or as one compressed block.

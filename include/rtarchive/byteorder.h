@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The archive's fixed-width byte order: 32-bit values least significant byte
 // first, built from shifts so that the bytes are the same on every host.
 // Shared by the archive's inline int operators and its out-of-line code.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CZLibCompression: whole-block zlib (RFC 1950) compression at level 6.
 //
 //   CZLibCompression z;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Symbol export for the archive library (libqmdata_rtarchive).
 //
 // The archive and its compressor are a library of their own, which the value

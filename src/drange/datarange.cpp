@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // QmDataRange: normalisation, ordering, the text line and the range record.
 
 #include "drange/datarange.h"

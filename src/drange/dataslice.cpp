@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // QmDataSlice: construction, equality, ordering by range, Clear, the text
 // line and the slice record.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The quality tag's archive operators: one int, 0 or 1, no tag and no
 // version. The operator, not the archive's storing flag, picks the
 // direction.

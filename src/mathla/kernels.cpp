@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The choice among the instruction-set levels of the element loops.
 
 #include "mathla/kernels.h"

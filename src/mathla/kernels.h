@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Element loops of QmMathLA::vector<int>. Internal; not installed.
 //
 // Every loop is written once (kernels_loops.h) and compiled once per

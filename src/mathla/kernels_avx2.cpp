@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The AVX2 level: the element loops compiled with -mavx2 where the build
 // gives this unit that flag (CMakeLists.txt); elsewhere the level does not
 // exist.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The AVX-512 level: the element loops compiled with -mavx512f where the
 // build gives this unit that flag (CMakeLists.txt); elsewhere the level does
 // not exist.

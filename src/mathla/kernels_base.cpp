@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The baseline level: the element loops at the library's own flags, runnable
 // on any CPU of the target.
 

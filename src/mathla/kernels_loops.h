@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The element loops of QmMathLA::vector<int>, written once as plain C++ for
 // the compiler to vectorise. Internal; not installed.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "mathla/lockword.h"
 
 #if !defined(_WIN32)

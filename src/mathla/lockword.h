@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The per-block spin lock of QmMathLA::vector: a 32-bit word that is 0 when
 // free and holds the owning thread's id when taken. Internal; not installed.
 //

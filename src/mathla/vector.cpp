@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The library's one instance of QmMathLA::vector: the member definitions are
 // split by concern into the .inl files below, in the order they build on each
 // other (storage and sharing first, the archive record last), and

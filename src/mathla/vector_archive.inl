@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // QmMathLA::vector: archive members. Included once, by vector.cpp. The
 // record layouts are described in docs/FORMAT.md ("Vector record").
 //

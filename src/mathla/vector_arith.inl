@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // QmMathLA::vector: element-wise arithmetic, products and comparison.
 // Included once, by vector.cpp.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // QmMathLA::vector: storage, sharing, the lock, element access and the
 // cursor. Included once, by vector.cpp.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // QmMathLA::vector: text output. Included once, by vector.cpp.
 
 #include <iomanip>

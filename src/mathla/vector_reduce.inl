@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // QmMathLA::vector: reductions, statistics and fills. Included once, by
 // vector.cpp.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The records' archive transfers, through qmdata's own archive library where
 // the build has it and through the fixed archive interface otherwise.
 

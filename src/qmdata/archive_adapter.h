@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The archive as the records of the value classes use it. Internal; not
 // installed.
 //

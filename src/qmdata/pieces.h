@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Items read in pieces that grow with what has arrived. Internal; not
 // installed.
 //

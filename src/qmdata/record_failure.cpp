@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The records' failure reasons, one per thread (qmdata/failure.h).
 
 #include "qmdata/record_failure.h"

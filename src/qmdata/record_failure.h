@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The records' one failure policy. Internal; not installed.
 //
 // Every record runs its body through GuardRecord: whatever the body throws

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The library's version, fixed when the library is built.
 
 #include "qmdata/version.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // QmRTArchive: the archive primitives. The byte layout is described in
 // docs/FORMAT.md ("Primitives").
 //

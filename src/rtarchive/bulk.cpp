@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // QmRTArchiveBulk: int arrays, the stream's remaining bytes and compressed
 // blocks decoded as they are read.
 

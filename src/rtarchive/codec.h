@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The zlib-stream codec behind CZLibCompression. Internal; not installed.
 //
 // One implementation per backend, each in its own file: codec_libdeflate.cpp

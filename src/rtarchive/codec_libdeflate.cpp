@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The zlib-stream codec through libdeflate, which writes and reads the same
 // streams several times faster than zlib.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The zlib-stream codec through zlib itself, the fallback where libdeflate
 // is not packaged.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CZLibCompression: whole-block zlib streams at compression level 6, through
 // the backend the build chose (rtarchive/codec.h). This file keeps the
 // blocks handed out and checks the arguments; the codec does the rest.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A per-thread spare of some costly object, lent to one borrower at a time.
 // Internal; not installed.
 //

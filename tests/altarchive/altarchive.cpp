@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The second archive library: marker bytes, big-endian numbers, zlib.
 
 #include <cstdlib>

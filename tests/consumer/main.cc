@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Uses each public header of an installed qmdata once, and catches, by type,
 // each kind of exception the library throws into its caller (on Windows these
 // cross the DLL boundary).

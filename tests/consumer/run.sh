@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds and runs the consumer programs against qmdata.
 #   tests/consumer/run.sh <install prefix> <scratch dir>
 #       find_package and pkg-config against an installation; the prefix may

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The version of the headers, the library and the package agree, and the
 // archive's read-write stream constructors and the operators for const values
 // link from outside the library.

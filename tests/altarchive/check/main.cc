@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Round trips and failures of every record through the second archive
 // library, with which qmdata was built: the records need only the fixed
 // archive interface. Prints "N passed, M failed" and exits non-zero on any

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A second archive library with only the interface the value classes may
 // use, and an encoding of its own: every item starts with a marker byte, and
 // numbers are big-endian (an unsigned long takes 8 bytes). qmdata is built

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The second archive library's compressor: zlib's compress2 and uncompress.
 
 #ifndef ALTARCHIVE_RTARCHIVE_COMPRESSION_H_
