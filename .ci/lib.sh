@@ -126,3 +126,29 @@ crosscheck_cases() {
   fi
   grep '^\[  PASSED' "$log"
 }
+
+# elf_files DIR: every ELF program and shared library built below DIR.
+elf_files() {
+  find "$1" -path "$1/CMakeFiles" -prune -o -type f \( -name '*.so*' -o -perm -u+x \) \
+    -exec sh -c 'head -c4 "$1" | grep -q ELF' _ {} \; -print
+}
+
+# same_results REFERENCE RESULTS NAME: the two ctest_results lists agree
+# test for test (a skip included); says so, or shows the difference.
+same_results() {
+  diff "$1" "$2" ||
+    { echo "  the $3 results differ from the reference (< reference, > $3)" >&2; return 1; }
+  echo "  $3 results equal the reference results: $(wc -l <"$2") tests"
+  if grep -q ' Skipped$' "$2"; then
+    echo "  skipped on both:"
+    sed -n 's/ Skipped$//p' "$2" | sed 's/^/    /'
+  fi
+}
+
+# program BUILD_DIR NAME: a program of the build, wherever the build put it.
+program() {
+  local p
+  p=$(find "$1" -path "$1/CMakeFiles" -prune -o -type f -name "$2" -print -quit)
+  [ -n "$p" ] || { echo "  no program $2 in $1" >&2; return 1; }
+  echo "$p"
+}

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The whole project built with clang and LLVM's libc++ (-stdlib=libc++)
 # instead of libstdc++, with AddressSanitizer and UndefinedBehaviorSanitizer,
 # on Debian 12 (run as root in CI; installs what it needs when it is
@@ -72,8 +73,7 @@ build_libcxx() {
       echo "  $f needs: ${needed//$'\n'/ }" >&2
       bad=1
     fi
-  done < <(find "$b" -path "$b/CMakeFiles" -prune -o -type f \
-    \( -name '*.so*' -o -perm -u+x \) -exec sh -c 'head -c4 "$1" | grep -q ELF' _ {} \; -print)
+  done < <(elf_files "$b")
   echo "  $n ELF files, each linked with libc++ and not libstdc++"
   if ((n == 0)); then return 1; fi
   return $bad
@@ -89,21 +89,7 @@ test_libcxx() {
 
 # The same tests with the same outcomes (a skip included) as with libstdc++.
 compare_results() {
-  diff "$OUT/libstdcxx-results" "$OUT/libcxx-results" ||
-    { echo "  the libc++ results differ from the libstdc++ ones (< libstdc++, > libc++)" >&2; return 1; }
-  echo "  libc++ results equal the libstdc++ results: $(wc -l <"$OUT/libcxx-results") tests"
-  if grep -q ' Skipped$' "$OUT/libcxx-results"; then
-    echo "  skipped on both:"
-    sed -n 's/ Skipped$//p' "$OUT/libcxx-results" | sed 's/^/    /'
-  fi
-}
-
-# Finds a program of the build by name, wherever the build puts it.
-program() {  # BUILD_DIR NAME
-  local p
-  p=$(find "$1" -path "$1/CMakeFiles" -prune -o -type f -name "$2" -print -quit)
-  [ -n "$p" ] || { echo "  no program $2 in $1" >&2; return 1; }
-  echo "$p"
+  same_results "$OUT/libstdcxx-results" "$OUT/libcxx-results" libc++
 }
 
 # The example's file equals the libstdc++ build's byte for byte (the same

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The whole project built for s390x (64-bit IBM Z, big-endian) with Debian's
 # cross compiler and run under qemu-user, on a Debian 12 x86-64 host (run as
 # root in CI; installs what it needs when it is missing). The archive format
@@ -134,8 +135,7 @@ build_s390x() {
     n=$((n + 1))
     file -b "$f" | grep -q '^ELF 64-bit MSB .*IBM S/390' ||
       { echo "  not an s390x ELF file: $f: $(file -b "$f")" >&2; bad=1; }
-  done < <(find "$b" -path "$b/CMakeFiles" -prune -o -type f \
-    \( -name '*.so*' -o -perm -u+x \) -exec sh -c 'head -c4 "$1" | grep -q ELF' _ {} \; -print)
+  done < <(elf_files "$b")
   echo "  $n ELF files, all 64-bit big-endian s390x"
   if ((n == 0)); then return 1; fi
   return $bad
@@ -151,21 +151,7 @@ test_s390x() {
 
 # The same tests with the same outcomes (a skip included) as on x86-64.
 compare_results() {
-  diff "$OUT/x86_64-results" "$OUT/s390x-results" ||
-    { echo "  the s390x results differ from the x86-64 ones (< x86-64, > s390x)" >&2; return 1; }
-  echo "  s390x results equal the x86-64 results: $(wc -l <"$OUT/s390x-results") tests"
-  if grep -q ' Skipped$' "$OUT/s390x-results"; then
-    echo "  skipped on both:"
-    sed -n 's/ Skipped$//p' "$OUT/s390x-results" | sed 's/^/    /'
-  fi
-}
-
-# Finds a program of the build by name, wherever the build puts it.
-program() {  # BUILD_DIR NAME
-  local p
-  p=$(find "$1" -path "$1/CMakeFiles" -prune -o -type f -name "$2" -print -quit)
-  [ -n "$p" ] || { echo "  no program $2 in $1" >&2; return 1; }
-  echo "$p"
+  same_results "$OUT/x86_64-results" "$OUT/s390x-results" s390x
 }
 
 # The example's file written on s390x equals the x86-64 one byte for byte,
