@@ -388,7 +388,8 @@ TEST_F(CompressedLoad, LongValidStreamLoads) {
   z.next_out = reinterpret_cast<Bytef*>(block.data());
   z.avail_out = static_cast<uInt>(block.size());
   for (std::size_t i = 0; i < e.size(); ++i) {
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<int*>(&e[i]));
+    std::string element = Ints({e[i]});  // the archive's byte order
+    z.next_in = reinterpret_cast<Bytef*>(element.data());
     z.avail_in = 4;
     ASSERT_EQ(deflate(&z, i + 1 < e.size() ? Z_FULL_FLUSH : Z_FINISH),
               i + 1 < e.size() ? Z_OK : Z_STREAM_END);
