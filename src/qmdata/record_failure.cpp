@@ -64,7 +64,8 @@ std::string Compose(const std::string& record, const std::string& detail,
   return m;
 }
 
-// The archive's message without its "QmRTArchive: " prefix and its offset,
+#if QMDATA_BULK_ARCHIVE
+// Our archive's message without its "QmRTArchive: " prefix and its offset,
 // which the reason gives itself.
 std::string Plain(const char* what) {
   std::string s = what;
@@ -74,6 +75,7 @@ std::string Plain(const char* what) {
   if (at != std::string::npos) s.erase(at);
   return s;
 }
+#endif
 
 }  // namespace
 
