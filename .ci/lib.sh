@@ -76,6 +76,20 @@ print_step_times() {
   printf '  %-34s %4ds, exit %s\n' total "$SECONDS" "$2"
 }
 
+# apt_update [sudo]: apt-get update, tried three times: a mirror caught in
+# a sync serves an index of the wrong size for a minute ("Mirror sync in
+# progress?"). If every try fails, the lists already there are used, and a
+# package they lack makes the install that follows fail loudly.
+apt_update() {
+  local try
+  for try in 1 2 3; do
+    "$@" timeout 600 apt-get update -qq && return 0
+    echo "apt-get update failed (try $try of 3)" >&2
+    [ "$try" -eq 3 ] || sleep 30
+  done
+  echo "apt-get update kept failing; going on with the package lists there are" >&2
+}
+
 # need_packages PKG...: installs the packages not installed yet, as root or
 # through sudo (apt-get update once per script run, or again after
 # APT_UPDATED=0).
@@ -94,7 +108,7 @@ need_packages() {
     sudo=(sudo)
   fi
   if [ "$APT_UPDATED" -eq 0 ]; then
-    "${sudo[@]}" timeout 600 apt-get update -qq
+    apt_update "${sudo[@]}"
     APT_UPDATED=1
   fi
   "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive timeout 1200 apt-get install \

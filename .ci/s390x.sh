@@ -70,7 +70,7 @@ install_packages() {
     libdeflate-dev libgtest-dev python3 file
   # The s390x package lists arrive with the first apt-get update after the
   # architecture was added, which need_packages skips when nothing is missing.
-  apt-cache show zlib1g:s390x >/dev/null 2>&1 || as_root timeout 600 apt-get update -qq
+  apt-cache show zlib1g:s390x >/dev/null 2>&1 || apt_update as_root
   command -v qemu-s390x-static >/dev/null
 }
 
