@@ -212,7 +212,9 @@ check_win_imports() {  # $1: i686 or x86_64
     { echo "  libqmdata.dll exports no vector<int> members" >&2; bad=1; }
   [ "$("$objdump" -p "$b/bin/libqmdata_rtarchive.dll" | grep -c 'QmRTArchive')" -gt 0 ] ||
     { echo "  libqmdata_rtarchive.dll exports no QmRTArchive members" >&2; bad=1; }
-  "$objdump" -p "$b/bin/libqmdata.dll" | grep -qi 'DLL Name: libqmdata_rtarchive.dll' ||
+  # grep -c reads all of objdump's output: grep -q would stop early and,
+  # under pipefail, fail the pipeline through objdump's SIGPIPE.
+  [ "$("$objdump" -p "$b/bin/libqmdata.dll" | grep -ci 'DLL Name: libqmdata_rtarchive.dll')" -gt 0 ] ||
     { echo "  libqmdata.dll does not import libqmdata_rtarchive.dll" >&2; bad=1; }
   return $bad
 }
