@@ -281,7 +281,9 @@ start_wine() {
 
 test_win() {  # $1: i686 or x86_64
   # The tests find their fixtures through an absolute Linux path, which Wine
-  # reaches through its Z: drive (Z: is /).
+  # reaches through its Z: drive (Z: is /). The build was configured before
+  # Wine was installed, so ctest learns its loader now.
+  cmake "$OUT/mingw-$1" -DCMAKE_CROSSCOMPILING_EMULATOR="$WINE" >/dev/null
   timeout 1500 ctest --test-dir "$OUT/mingw-$1" -j"$JOBS" --timeout 300 \
     --output-on-failure
 }
