@@ -136,6 +136,9 @@ install_wine() {  # $1: i686 or x86_64
   if [ "$1" = i686 ]; then
     need_i386_arch
     need_packages wine wine32 wine64
+    # What run32.sh's virtual machine needs, installed here with the
+    # retried apt-get update (run32.sh would update once, without retries).
+    can_run_i386 || need_packages qemu-system-x86 busybox-static
   else
     need_packages wine wine64
   fi
