@@ -18,7 +18,6 @@
 #include <memory>
 #include <string>
 #include <type_traits>
-#include <vector>
 
 #include "mathla/vector.h"
 #include "qmdata/archive_adapter.h"
@@ -256,13 +255,12 @@ class ElementSink final : public qmdata::detail::BlockSink {
           produced > kFirstDecodePiece ? produced : kFirstDecodePiece;
       const auto k = static_cast<std::size_t>(
           want < m_bytes - produced ? want : m_bytes - produced);
-      m_parts.emplace_back();  // may throw; nothing is owned yet
-      m_parts.back().reset(new unsigned char[k]);
-      m_sizes.push_back(k);
+      m_last = m_pieces.Add(k);
+      m_last_start = produced;
       m_end = produced + k;
     }
     *size = static_cast<std::size_t>(m_end - produced);
-    return m_parts.back().get() + (m_sizes.back() - *size);
+    return m_last + (produced - m_last_start);
   }
 
   // The vector holding every decoded byte. REQUIRES: the whole claim was
@@ -271,12 +269,7 @@ class ElementSink final : public qmdata::detail::BlockSink {
     if (m_bytes <= kDirectDecode) return m_direct;
     assert(m_end == m_bytes);
     Vec loaded(m_n, nullptr, 0);
-    auto* dst = reinterpret_cast<unsigned char*>(&loaded[0]);
-    for (std::size_t i = 0; i < m_parts.size(); ++i) {
-      std::memcpy(dst, m_parts[i].get(), m_sizes[i]);
-      dst += m_sizes[i];
-      m_parts[i].reset();
-    }
+    m_pieces.MoveTo(reinterpret_cast<unsigned char*>(&loaded[0]));
     return loaded;
   }
 
@@ -284,9 +277,10 @@ class ElementSink final : public qmdata::detail::BlockSink {
   int m_n;
   std::uint64_t m_bytes;
   Vec m_direct;
-  std::vector<std::unique_ptr<unsigned char[]>> m_parts;
-  std::vector<std::size_t> m_sizes;
-  std::uint64_t m_end = 0;  // output bytes the pieces have room for
+  qmdata::detail::Pieces<unsigned char> m_pieces;
+  unsigned char* m_last = nullptr;  // the newest piece
+  std::uint64_t m_last_start = 0;   // the output byte it begins at
+  std::uint64_t m_end = 0;          // output bytes the pieces have room for
 };
 
 // Refuses a decoded block that did not come out as exactly raw bytes.

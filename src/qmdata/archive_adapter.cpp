@@ -35,23 +35,10 @@ void SkipBlock(QmRTArchive& ar, std::uint32_t len) {
   }
 }
 
-namespace {
-
-struct ForwardSink final : QmInflateSink {
-  explicit ForwardSink(BlockSink& s) : sink(s) {}
-  unsigned char* Room(std::uint64_t produced, std::size_t* size) override {
-    return sink.Room(produced, size);
-  }
-  BlockSink& sink;
-};
-
-}  // namespace
-
 Decoded DecodeBlock(QmRTArchive& ar, std::uint32_t packed_len,
                     std::uint64_t raw_len, BlockSink& sink) {
-  ForwardSink forward(sink);
   using I = QmRTArchiveBulk::Inflated;
-  switch (QmRTArchiveBulk::Inflate(ar, packed_len, raw_len, forward)) {
+  switch (QmRTArchiveBulk::Inflate(ar, packed_len, raw_len, sink)) {
     case I::kDone:
       return Decoded::kDone;
     case I::kPresetDictionary:

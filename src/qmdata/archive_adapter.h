@@ -56,7 +56,11 @@ void ReadInts(QmRTArchive& ar, int* data, std::size_t n);
 std::int64_t BytesLeft(QmRTArchive& ar, std::uint64_t want);
 
 // Takes a decoded block as it comes: Room(produced, &size) gives the buffer
-// for the block's bytes from `produced` on, *size > 0 bytes of it.
+// for the block's bytes from `produced` on, *size > 0 bytes of it. Our own
+// archive library's decoder takes the same interface.
+#if QMDATA_BULK_ARCHIVE
+using BlockSink = QmInflateSink;
+#else
 class BlockSink {
  public:
   virtual unsigned char* Room(std::uint64_t produced, std::size_t* size) = 0;
@@ -70,6 +74,7 @@ class BlockSink {
   BlockSink(BlockSink&&) = default;
   BlockSink& operator=(BlockSink&&) = default;
 };
+#endif
 
 // How DecodeBlock ended.
 enum class Decoded {

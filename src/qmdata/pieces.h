@@ -7,7 +7,8 @@
 // together (from kFirstPiece bytes up to kLargestPiece), and only then makes
 // the one block they go into. So a short input that claims a huge count
 // fails after little allocation: memory stays within about twice the bytes
-// received, plus the first piece.
+// received, plus the first piece. A loader that sizes its pieces itself (by
+// what a compressed block has decoded to) adds them one by one with Add.
 
 #ifndef QMDATA_SRC_QMDATA_PIECES_H_
 #define QMDATA_SRC_QMDATA_PIECES_H_
@@ -31,13 +32,17 @@ class Pieces {
     std::size_t next = kFirstPiece / sizeof(E);
     for (std::size_t got = 0; got < count;) {
       const std::size_t k = count - got < next ? count - got : next;
-      m_parts.emplace_back();  // may throw; nothing is owned yet
-      m_parts.back().reset(new E[k]);
-      m_sizes.push_back(k);
-      read(m_parts.back().get(), k);
+      read(Add(k), k);
       got += k;
       if (next < kLargestPiece / sizeof(E)) next *= 2;
     }
+  }
+  // Appends a piece of k items and returns it.
+  E* Add(std::size_t k) {
+    m_parts.emplace_back();  // may throw; nothing is owned yet
+    m_parts.back().reset(new E[k]);
+    m_sizes.push_back(k);
+    return m_parts.back().get();
   }
   // Copies every piece to dst in order, freeing each once copied.
   void MoveTo(E* dst) {
