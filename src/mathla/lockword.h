@@ -71,16 +71,16 @@ inline void UnlockWord(int* word) {
 
 // The lock word's two atomic operations. Acquire when the word is taken: the
 // owner then sees every write the previous owner made before its release.
-// Release when it is freed: publishes the owner's writes (the shared count)
-// to the next owner's acquire. libc++ has no std::atomic_ref before LLVM 19;
-// there the compiler's atomic builtins (what std::atomic_ref is made of) do
-// the same.
+// Release when it is freed, whoever holds it: publishes the owner's writes (the
+// shared count) to the next owner's acquire. libc++ has no std::atomic_ref
+// before LLVM 19; there the compiler's atomic builtins (what std::atomic_ref is
+// made of) do the same.
 #if defined(__cpp_lib_atomic_ref)
 inline bool TakeWord(int* word, int& expected, int self) {
   return std::atomic_ref<int>(*word).compare_exchange_strong(
       expected, self, std::memory_order_acquire, std::memory_order_relaxed);
 }
-inline void FreeWord(int* word) {
+inline void UnlockWord(int* word) {
   std::atomic_ref<int>(*word).exchange(0, std::memory_order_release);
 }
 #else
@@ -88,7 +88,7 @@ inline bool TakeWord(int* word, int& expected, int self) {
   return __atomic_compare_exchange_n(word, &expected, self, false,
                                      __ATOMIC_ACQUIRE, __ATOMIC_RELAXED);
 }
-inline void FreeWord(int* word) {
+inline void UnlockWord(int* word) {
   __atomic_exchange_n(word, 0, __ATOMIC_RELEASE);
 }
 #endif
@@ -102,9 +102,6 @@ inline void LockWord(int* word) {
     expected = 0;
   }
 }
-
-// Frees the lock word, whoever holds it.
-inline void UnlockWord(int* word) { FreeWord(word); }
 
 #endif
 
