@@ -15,6 +15,8 @@
 # errexit off for everything the step runs. A script that goes on after a
 # failed step sets STEP_KEEP_GOING=1: step then returns 0 and counts the
 # failure in STEP_FAILURES.
+# The project's root, however this file was sourced.
+QMDATA_CI_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 SUMMARY=()
 STEP_FAILURES=0
 step() {
@@ -90,29 +92,77 @@ apt_update() {
   echo "apt-get update kept failing; going on with the package lists there are" >&2
 }
 
+# as_root COMMAND...: runs COMMAND as root, through sudo when not root.
+as_root() {
+  if [ "$(id -u)" -eq 0 ]; then
+    "$@"
+  else
+    command -v sudo >/dev/null || { echo "needs root or sudo: $*" >&2; return 1; }
+    sudo "$@"
+  fi
+}
+
 # need_packages PKG...: installs the packages not installed yet, as root or
 # through sudo (apt-get update once per script run, or again after
 # APT_UPDATED=0).
 APT_UPDATED=0
 need_packages() {
-  local missing=() p sudo=()
+  local missing=() p
   for p in "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
       missing+=("$p")
   done
   ((${#missing[@]})) || return 0
   echo "installing: ${missing[*]}" >&2
-  if [ "$(id -u)" -ne 0 ]; then
-    command -v sudo >/dev/null ||
-      { echo "installing needs root or sudo: ${missing[*]}" >&2; return 1; }
-    sudo=(sudo)
-  fi
   if [ "$APT_UPDATED" -eq 0 ]; then
-    apt_update "${sudo[@]}"
+    apt_update as_root
     APT_UPDATED=1
   fi
-  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive timeout 1200 apt-get install \
+  as_root env DEBIAN_FRONTEND=noninteractive timeout 1200 apt-get install \
     -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# need_foreign_arch ARCH: dpkg knows the architecture ARCH and the package
+# lists hold its packages (updated now when they do not: an architecture
+# added earlier may never have had its lists fetched).
+need_foreign_arch() {
+  dpkg --print-foreign-architectures | grep -qx "$1" ||
+    as_root dpkg --add-architecture "$1"
+  if ! compgen -G "/var/lib/apt/lists/*_binary-${1}_Packages*" >/dev/null; then
+    apt_update as_root
+    APT_UPDATED=1
+  fi
+}
+
+# build_preset PRESET: configures and builds a CMake preset of the project.
+build_preset() {
+  cmake --preset "$1" >/dev/null
+  cmake --build --preset "$1" -j"${JOBS:-2}"
+}
+
+# ctest_listed LABEL LIST CTEST_ARGS...: runs ctest with CTEST_ARGS, its
+# output kept in LIST.log (and shown when it fails), then writes the results
+# to LIST and prints their counts after LABEL.
+ctest_listed() {
+  local label=$1 list=$2
+  shift 2
+  ctest --no-tests=error "$@" >"$list.log" 2>&1 || { cat "$list.log"; return 1; }
+  printf '  %s ' "$label"
+  ctest_results "$list.log" "$list"
+}
+
+# each_elf DIR WHAT CHECK: runs CHECK FILE for every ELF program and shared
+# library built below DIR (CHECK says what is wrong with a file); fails when
+# any check fails or no file is found, and says how many passed WHAT.
+each_elf() {
+  local f n=0 bad=0
+  while IFS= read -r f; do
+    n=$((n + 1))
+    "$3" "$f" || bad=1
+  done < <(elf_files "$1")
+  echo "  $n ELF files, $2"
+  ((n > 0)) || return 1
+  return $bad
 }
 
 # ctest_results LOG LIST: from the output of a ctest run, writes one line per
@@ -132,7 +182,7 @@ ctest_results() {
 crosscheck_cases() {
   local dir=$1 log=$1.log
   shift
-  python3 "$(dirname "${BASH_SOURCE[0]}")/../python/crosscheck.py" write "$dir"
+  python3 "$QMDATA_CI_ROOT/python/crosscheck.py" write "$dir"
   QMDATA_CROSSCHECK_DIR=$dir "$@" >"$log" 2>&1 || { cat "$log"; return 1; }
   if ! grep -q '^\[  PASSED  \] 1 test' "$log" || grep -q '^\[  SKIPPED' "$log"; then
     cat "$log"

@@ -42,54 +42,27 @@ install_packages() {
     libgtest-dev file
 }
 
-# The libstdc++ reference: the default preset, built only when CI's first
-# step has not built it yet.
-build_native() {
-  cmake --preset default >/dev/null
-  cmake --build --preset default -j"$JOBS"
-}
-
-test_native() {
-  ctest --preset default -j"$JOBS" --no-tests=error >"$OUT/libstdcxx-ctest.log" 2>&1 ||
-    { cat "$OUT/libstdcxx-ctest.log"; return 1; }
-  printf '  libstdc++: '
-  ctest_results "$OUT/libstdcxx-ctest.log" "$OUT/libstdcxx-results"
+# Says what is wrong with a file that does not need libc++, or needs
+# libstdc++.
+uses_libcxx() {
+  local needed
+  needed=$(readelf -d "$1" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
+  if ! grep -q '^libc++\.so' <<<"$needed" || grep -q '^libstdc++' <<<"$needed"; then
+    echo "  $1 needs: ${needed//$'\n'/ }" >&2
+    return 1
+  fi
 }
 
 build_libcxx() {
-  local b=$OUT/build f bad=0 n=0 needed
+  local b=$OUT/build
   timeout 300 cmake -S "$ROOT" -B "$b" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
     -DCMAKE_CXX_FLAGS="-stdlib=libc++ -O1 $SAN -fno-omit-frame-pointer" \
     -DCMAKE_EXE_LINKER_FLAGS="-stdlib=libc++ $SAN" \
     -DCMAKE_SHARED_LINKER_FLAGS="-stdlib=libc++ $SAN" \
     -DQMDATA_BUNDLED_GTEST=ON >/dev/null
-  timeout 1800 cmake --build "$b" -j"$JOBS"
-  # Every program and shared library needs libc++ and not libstdc++.
-  while IFS= read -r f; do
-    n=$((n + 1))
-    needed=$(readelf -d "$f" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
-    if ! grep -q '^libc++\.so' <<<"$needed" || grep -q '^libstdc++' <<<"$needed"; then
-      echo "  $f needs: ${needed//$'\n'/ }" >&2
-      bad=1
-    fi
-  done < <(elf_files "$b")
-  echo "  $n ELF files, each linked with libc++ and not libstdc++"
-  if ((n == 0)); then return 1; fi
-  return $bad
-}
-
-test_libcxx() {
-  timeout 1800 ctest --test-dir "$OUT/build" -j"$JOBS" --timeout 900 \
-    --no-tests=error --output-on-failure >"$OUT/libcxx-ctest.log" 2>&1 ||
-    { cat "$OUT/libcxx-ctest.log"; return 1; }
-  printf '  libc++:    '
-  ctest_results "$OUT/libcxx-ctest.log" "$OUT/libcxx-results"
-}
-
-# The same tests with the same outcomes (a skip included) as with libstdc++.
-compare_results() {
-  same_results "$OUT/libstdcxx-results" "$OUT/libcxx-results" libc++
+  cmake --build "$b" -j"$JOBS"
+  each_elf "$b" "each linked with libc++ and not libstdc++" uses_libcxx
 }
 
 # The example's file equals the libstdc++ build's byte for byte (the same
@@ -114,9 +87,16 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 mkdir -p "$OUT"
 step -t 900 "libc++: install packages" install_packages
-step -t 1200 "libc++: libstdc++ reference build" build_native
-step -t 600 "libc++: libstdc++ reference ctest" test_native
-step -t 2400 "libc++: build (ASan+UBSan)" build_libcxx
-step -t 1800 "libc++: ctest (ASan+UBSan)" test_libcxx
-step -t 60 "libc++: compare with libstdc++" compare_results
+# The libstdc++ reference: the default preset, built only when CI's first
+# step has not built it yet.
+step -t 1200 "libc++: libstdc++ reference build" build_preset default
+step -t 600 "libc++: libstdc++ reference ctest" \
+  ctest_listed libstdc++: "$OUT/libstdcxx-results" --preset default -j"$JOBS"
+step -t 1500 "libc++: build (ASan+UBSan)" build_libcxx
+step -t 1500 "libc++: ctest (ASan+UBSan)" \
+  ctest_listed "libc++:   " "$OUT/libcxx-results" --test-dir "$OUT/build" \
+  -j"$JOBS" --timeout 900 --output-on-failure
+# The same tests with the same outcomes (a skip included) as with libstdc++.
+step -t 60 "libc++: compare with libstdc++" \
+  same_results "$OUT/libstdcxx-results" "$OUT/libcxx-results" libc++
 step -t 900 "libc++: example file, cross-check" example_files

@@ -54,23 +54,13 @@ S390X_DEBS=(zlib1g zlib1g-dev libdeflate0 libdeflate-dev)
 source "$ROOT/.ci/lib.sh"
 trap 'print_step_times s390x.sh $?' EXIT
 
-as_root() {
-  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
-}
-
 install_packages() {
-  if ! dpkg --print-foreign-architectures | grep -qx s390x; then
-    as_root dpkg --add-architecture s390x
-    APT_UPDATED=0
-  fi
+  need_foreign_arch s390x
   # What the unpacked compiler and binutils need from the host (g++ and
   # binutils bring it), qemu, and the native reference build's packages.
   need_packages cmake ninja-build g++ binutils libisl23 libmpc3 libmpfr6 \
     libcc1-0 libjansson4 patchelf qemu-user-static googletest zlib1g-dev \
     libdeflate-dev libgtest-dev python3 file
-  # The s390x package lists arrive with the first apt-get update after the
-  # architecture was added, which need_packages skips when nothing is missing.
-  apt-cache show zlib1g:s390x >/dev/null 2>&1 || apt_update as_root
   command -v qemu-s390x-static >/dev/null
 }
 
@@ -101,57 +91,28 @@ make_root() {
   for l in "$S390X_ROOT"/usr/lib/x86_64-linux-gnu/*s390x.so; do
     patchelf --force-rpath --set-rpath "\$ORIGIN" "$(realpath "$l")"
   done
-  "$S390X_ROOT/usr/bin/s390x-linux-gnu-g++-12" --version | head -1
-  "$S390X_ROOT/usr/bin/s390x-linux-gnu-as" --version | head -1
+  "$S390X_ROOT/usr/bin/s390x-linux-gnu-g++-12" --version | sed -n 1p
+  "$S390X_ROOT/usr/bin/s390x-linux-gnu-as" --version | sed -n 1p
   file -L "$S390X_ROOT/usr/lib/s390x-linux-gnu/libz.so" | grep -q 'MSB.*S/390'
   file -L "$S390X_ROOT/usr/lib/s390x-linux-gnu/libdeflate.so" | grep -q 'MSB.*S/390'
 }
 
-# The native x86-64 reference: the zlib preset (RelWithDebInfo, zlib), built
-# only when CI's zlib step has not built it yet.
-build_native() {
-  cmake --preset zlib >/dev/null
-  cmake --build --preset zlib -j"$JOBS"
-}
-
-test_native() {
-  ctest --preset zlib -j"$JOBS" --no-tests=error >"$OUT/x86_64-ctest.log" 2>&1 ||
-    { cat "$OUT/x86_64-ctest.log"; return 1; }
-  printf '  x86-64: '
-  ctest_results "$OUT/x86_64-ctest.log" "$OUT/x86_64-results"
+# Says what is wrong with a file that is not a big-endian s390x ELF file.
+is_s390x() {
+  file -b "$1" | grep -q '^ELF 64-bit MSB .*IBM S/390' ||
+    { echo "  not an s390x ELF file: $1: $(file -b "$1")" >&2; return 1; }
 }
 
 build_s390x() {
-  local b=$OUT/s390x f bad=0 n=0
+  local b=$OUT/s390x
   timeout 300 cmake -S "$ROOT" -B "$b" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/linux-s390x.cmake" \
     -DQMDATA_S390X_ROOT="$S390X_ROOT" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DQMDATA_BUNDLED_GTEST=ON -DQMDATA_COMPRESSION=zlib >/dev/null
   grep -q '^QMDATA_QEMU_S390X:FILEPATH=/' "$b/CMakeCache.txt" ||
     { echo "  no qemu-s390x for CMAKE_CROSSCOMPILING_EMULATOR" >&2; return 1; }
-  timeout 1800 cmake --build "$b" -j"$JOBS"
-  # Every program and library built is a big-endian s390x one.
-  while IFS= read -r f; do
-    n=$((n + 1))
-    file -b "$f" | grep -q '^ELF 64-bit MSB .*IBM S/390' ||
-      { echo "  not an s390x ELF file: $f: $(file -b "$f")" >&2; bad=1; }
-  done < <(elf_files "$b")
-  echo "  $n ELF files, all 64-bit big-endian s390x"
-  if ((n == 0)); then return 1; fi
-  return $bad
-}
-
-test_s390x() {
-  timeout 2400 ctest --test-dir "$OUT/s390x" -j"$JOBS" --timeout 600 \
-    --no-tests=error --output-on-failure >"$OUT/s390x-ctest.log" 2>&1 ||
-    { cat "$OUT/s390x-ctest.log"; return 1; }
-  printf '  s390x:  '
-  ctest_results "$OUT/s390x-ctest.log" "$OUT/s390x-results"
-}
-
-# The same tests with the same outcomes (a skip included) as on x86-64.
-compare_results() {
-  same_results "$OUT/x86_64-results" "$OUT/s390x-results" s390x
+  cmake --build "$b" -j"$JOBS"
+  each_elf "$b" "all 64-bit big-endian s390x" is_s390x
 }
 
 # The example's file written on s390x equals the x86-64 one byte for byte,
@@ -180,9 +141,16 @@ example_files() {
 mkdir -p "$OUT"
 step -t 900 "s390x: install packages" install_packages
 step -t 600 "s390x: unpack compiler and libs" make_root
-step -t 1200 "s390x: x86-64 build (zlib preset)" build_native
-step -t 600 "s390x: x86-64 ctest (zlib preset)" test_native
-step -t 2400 "s390x: configure+build" build_s390x
-step -t 2400 "s390x: ctest under qemu-s390x" test_s390x
-step -t 60 "s390x: compare with x86-64" compare_results
+# The native x86-64 reference: the zlib preset (RelWithDebInfo, zlib), built
+# only when CI's zlib step has not built it yet.
+step -t 1200 "s390x: x86-64 build (zlib preset)" build_preset zlib
+step -t 600 "s390x: x86-64 ctest (zlib preset)" \
+  ctest_listed x86-64: "$OUT/x86_64-results" --preset zlib -j"$JOBS"
+step -t 1500 "s390x: configure+build" build_s390x
+step -t 1500 "s390x: ctest under qemu-s390x" \
+  ctest_listed "s390x: " "$OUT/s390x-results" --test-dir "$OUT/s390x" \
+  -j"$JOBS" --timeout 600 --output-on-failure
+# The same tests with the same outcomes (a skip included) as on x86-64.
+step -t 60 "s390x: compare with x86-64" \
+  same_results "$OUT/x86_64-results" "$OUT/s390x-results" s390x
 step -t 900 "s390x: example, cmp, Python reader" example_files
