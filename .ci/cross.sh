@@ -55,17 +55,10 @@ trap print_summary EXIT
 # An outer timeout's TERM still stops the wineserver and prints the times.
 trap 'exit 143' TERM INT
 
-need_i386_arch() {
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    dpkg --add-architecture i386
-    APT_UPDATED=0
-  fi
-}
-
 # --- i386 Linux, ASan + UBSan ------------------------------------------------
 
 install_i386() {
-  need_i386_arch
+  need_foreign_arch i386
   need_packages cmake ninja-build g++ g++-multilib zlib1g-dev:i386 \
     libdeflate-dev:i386 libgtest-dev:i386
 }
@@ -134,7 +127,7 @@ consumer_i386() {
 
 install_wine() {  # $1: i686 or x86_64
   if [ "$1" = i686 ]; then
-    need_i386_arch
+    need_foreign_arch i386
     need_packages wine wine32 wine64
     # What run32.sh's virtual machine needs, installed here with the
     # retried apt-get update (run32.sh would update once, without retries).
@@ -211,13 +204,14 @@ check_win_imports() {  # $1: i686 or x86_64
   for d in $(runtime_dlls "$1"); do
     [ -f "$b/bin/$d" ] || { echo "  $d is not beside libqmdata.dll" >&2; bad=1; }
   done
-  [ "$("$objdump" -p "$b/bin/libqmdata.dll" | grep -c 'vectorIiE')" -gt 0 ] ||
+  local values archive
+  values=$("$objdump" -p "$b/bin/libqmdata.dll")
+  archive=$("$objdump" -p "$b/bin/libqmdata_rtarchive.dll")
+  grep -q 'vectorIiE' <<<"$values" ||
     { echo "  libqmdata.dll exports no vector<int> members" >&2; bad=1; }
-  [ "$("$objdump" -p "$b/bin/libqmdata_rtarchive.dll" | grep -c 'QmRTArchive')" -gt 0 ] ||
+  grep -q 'QmRTArchive' <<<"$archive" ||
     { echo "  libqmdata_rtarchive.dll exports no QmRTArchive members" >&2; bad=1; }
-  # grep -c reads all of objdump's output: grep -q would stop early and,
-  # under pipefail, fail the pipeline through objdump's SIGPIPE.
-  [ "$("$objdump" -p "$b/bin/libqmdata.dll" | grep -ci 'DLL Name: libqmdata_rtarchive.dll')" -gt 0 ] ||
+  grep -qi 'DLL Name: libqmdata_rtarchive.dll' <<<"$values" ||
     { echo "  libqmdata.dll does not import libqmdata_rtarchive.dll" >&2; bad=1; }
   return $bad
 }

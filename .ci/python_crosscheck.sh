@@ -23,9 +23,7 @@ cmake --build --preset default --target qmdata_example crosscheck_test
 python3 python/crosscheck.py decode tests/data "$WORK/example.bin"
 python3 python/qmdata_format.py --records slice,vector:z,qualtag \
   "$WORK/example.bin" >"$WORK/example.json"
-python3 python/crosscheck.py write "$WORK/cases"
-QMDATA_CROSSCHECK_DIR="$WORK/cases" "$BUILD/tests/crosscheck_test" \
-  --gtest_brief=1
+crosscheck_cases "$WORK/cases" "$BUILD/tests/crosscheck_test" --gtest_brief=1
 
 # Debian's python3 (a pyenv one may come first on PATH): its venv sees the
 # setuptools and wheel installed above, so pip builds with no network.
