@@ -9,7 +9,9 @@
 # consumers (qmdata.pc too), and the runtime DLLs go beside the libraries.
 set(QMDATA_RUNTIME_DLLS "")
 set(QMDATA_PC_LINK_OPTIONS "")
+set(QMDATA_SHARED_LIBGCC OFF)
 if(MINGW AND CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(QMDATA_SHARED_LIBGCC ON)
   set(QMDATA_PC_LINK_OPTIONS " -shared-libgcc")
   foreach(_dll libgcc_s_dw2-1.dll libgcc_s_sjlj-1.dll libwinpthread-1.dll)
     execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${_dll}
@@ -49,8 +51,10 @@ function(qmdata_library_properties target building)
   set_target_properties(${target} PROPERTIES
     VERSION ${PROJECT_VERSION}
     SOVERSION ${PROJECT_VERSION_MAJOR})
-  if(QMDATA_RUNTIME_DLLS)
+  if(QMDATA_SHARED_LIBGCC)
     target_link_options(${target} PUBLIC -shared-libgcc)
+  endif()
+  if(QMDATA_RUNTIME_DLLS)
     add_custom_command(TARGET ${target} POST_BUILD
       COMMAND ${CMAKE_COMMAND} -E copy_if_different ${QMDATA_RUNTIME_DLLS}
               $<TARGET_FILE_DIR:${target}>)
