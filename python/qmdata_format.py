@@ -73,9 +73,7 @@ class FormatError(ValueError):
 
 def _ints_from_bytes(raw):
     """The int32s of raw, as a list, converted in bulk (never int by int)."""
-    ints = array("i")
-    if ints.itemsize != 4:  # a platform whose C int is not 32 bits
-        return list(struct.unpack("<%di" % (len(raw) // 4), raw))
+    ints = array("i")  # a C int: 32 bits wherever CPython runs
     ints.frombytes(raw)
     if sys.byteorder == "big":
         ints.byteswap()
@@ -183,8 +181,7 @@ class Reader:
             return []
         # Checked before the block is taken, as the C++ loader does for a
         # large claim: a lying count costs no memory.
-        self.need(n * 4, "the block of %d elements" % n)
-        return _ints_from_bytes(self.raw(n * 4, "the element block"))
+        return _ints_from_bytes(self.raw(n * 4, "the block of %d elements" % n))
 
     def _compressed_elems(self, n):
         at = self.pos
