@@ -29,6 +29,20 @@ inline std::vector<int> Pattern(int which, int n) {
   return e;
 }
 
+// The int that f throws; 0 when it returns normally and 1 when it throws
+// anything other than an int.
+template <typename F>
+int ThrownInt(F&& f) {
+  try {
+    f();
+  } catch (int e) {
+    return e;
+  } catch (...) {
+    return 1;
+  }
+  return 0;
+}
+
 // The bytes a vector's record takes, plain or compressed.
 template <typename V>
 std::string Serialized(V& v, bool compressed) {

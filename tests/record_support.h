@@ -98,20 +98,6 @@ inline int Reported() {
       ->total_part_count();
 }
 
-// The int that f throws; 0 when it returns normally and 1 when it throws
-// anything other than an int.
-template <typename F>
-int ThrownInt(F&& f) {
-  try {
-    f();
-  } catch (int e) {
-    return e;
-  } catch (...) {
-    return 1;
-  }
-  return 0;
-}
-
 // How f ended: normally, with std::bad_alloc, the records' int -1, the
 // archive's error, or anything else.
 enum Outcome { kCompleted, kBadAlloc, kMinusOne, kArchiveError, kOther };

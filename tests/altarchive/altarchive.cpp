@@ -13,21 +13,6 @@
 #include "rtarchive/archive.h"
 #include "rtarchive/compression.h"
 
-namespace {
-
-void BigEndian(unsigned long long v, unsigned char* out, unsigned n) {
-  for (unsigned i = 0; i < n; ++i)
-    out[i] = static_cast<unsigned char>(v >> (8 * (n - 1 - i)));
-}
-
-unsigned long long FromBigEndian(const unsigned char* in, unsigned n) {
-  unsigned long long v = 0;
-  for (unsigned i = 0; i < n; ++i) v = (v << 8) | in[i];
-  return v;
-}
-
-}  // namespace
-
 QmRTArchive::QmRTArchive(std::ostream& os)
     : m_storing(1), m_out(&os), m_in(nullptr) {}
 QmRTArchive::QmRTArchive(std::istream& is)
@@ -57,46 +42,50 @@ void QmRTArchive::Get(char marker, unsigned char* bytes, unsigned n) {
   }
 }
 
+// A number of n bytes, most significant first, after its marker.
+void QmRTArchive::PutNumber(char marker, unsigned long long v, unsigned n) {
+  unsigned char b[8];
+  for (unsigned i = 0; i < n; ++i)
+    b[i] = static_cast<unsigned char>(v >> (8 * (n - 1 - i)));
+  Put(marker, b, n);
+}
+
+unsigned long long QmRTArchive::GetNumber(char marker, unsigned n) {
+  unsigned char b[8];
+  Get(marker, b, n);
+  unsigned long long v = 0;
+  for (unsigned i = 0; i < n; ++i) v = (v << 8) | b[i];
+  return v;
+}
+
 QmRTArchive& QmRTArchive::operator<<(int value) {
-  unsigned char b[4];
-  BigEndian(static_cast<unsigned>(value), b, 4);
-  Put('i', b, 4);
+  PutNumber('i', static_cast<unsigned>(value), 4);
   return *this;
 }
 
 QmRTArchive& QmRTArchive::operator>>(int& value) {
-  unsigned char b[4];
-  Get('i', b, 4);
-  value = static_cast<int>(static_cast<unsigned>(FromBigEndian(b, 4)));
+  value = static_cast<int>(static_cast<unsigned>(GetNumber('i', 4)));
   return *this;
 }
 
 QmRTArchive& QmRTArchive::operator<<(unsigned long value) {
-  unsigned char b[8];
-  BigEndian(value, b, 8);
-  Put('u', b, 8);
+  PutNumber('u', value, 8);
   return *this;
 }
 
 QmRTArchive& QmRTArchive::operator>>(unsigned long& value) {
-  unsigned char b[8];
-  Get('u', b, 8);
-  value = static_cast<unsigned long>(FromBigEndian(b, 8));
+  value = static_cast<unsigned long>(GetNumber('u', 8));
   return *this;
 }
 
 void QmRTArchive::WriteString(const char* s) {
   const auto n = static_cast<unsigned>(std::strlen(s));
-  unsigned char b[4];
-  BigEndian(n, b, 4);
-  Put('s', b, 4);
+  PutNumber('s', n, 4);
   m_out->write(s, n);
 }
 
 char* QmRTArchive::ReadString(char* buf, unsigned limit) {
-  unsigned char b[4];
-  Get('s', b, 4);
-  const auto n = static_cast<unsigned>(FromBigEndian(b, 4));
+  const auto n = static_cast<unsigned>(GetNumber('s', 4));
   if (n > limit) throw std::runtime_error("altarchive: a string too long");
   if (!m_in->read(buf, n))
     throw std::runtime_error("altarchive: the data ended inside a string");

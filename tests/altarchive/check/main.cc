@@ -15,6 +15,9 @@
 #include "qmdata/failure.h"
 #include "rtarchive/archive.h"
 
+#include "record_data.h"
+#include "vector_support.h"
+
 namespace {
 
 int g_passed = 0;
@@ -23,35 +26,6 @@ int g_failed = 0;
 void Check(bool ok, const std::string& what) {
   (ok ? g_passed : g_failed)++;
   if (!ok) std::printf("FAILED: %s\n", what.c_str());
-}
-
-using Vec = QmMathLA::vector<int>;
-
-std::vector<int> Elements(const Vec& v) {
-  std::vector<int> e;
-  for (int i = 0; i < v.elems(); ++i) e.push_back(v[i]);
-  return e;
-}
-
-// Stores v in the given form and loads it back; the bytes stored.
-std::string RoundTrip(Vec& v, bool compressed, Vec& back) {
-  std::ostringstream os;
-  QmRTArchive out(os);
-  v.Serialize(out, compressed);
-  std::istringstream is(os.str());
-  QmRTArchive in(is);
-  back.Serialize(in, compressed);
-  return os.str();
-}
-
-template <typename F>
-int Thrown(F f) {
-  try {
-    f();
-  } catch (int e) {
-    return e;
-  }
-  return 0;
 }
 
 }  // namespace
@@ -64,8 +38,11 @@ int main() {
     for (bool compressed : {false, true}) {
       const std::string what =
           std::to_string(n) + (compressed ? " compressed" : " plain");
+      const std::string bytes = Serialized(v, compressed);
+      std::istringstream back_in(bytes);
+      QmRTArchive in_back(back_in);
       Vec back(2, nullptr, 0);
-      const std::string bytes = RoundTrip(v, compressed, back);
+      back.Serialize(in_back, compressed);
       Check(Elements(back) == e, what + ": round trip");
       // The second archive's own encoding: a marker byte before the tag.
       Check(bytes.size() > 5 && bytes[0] == 's' &&
@@ -75,7 +52,7 @@ int main() {
       std::istringstream is(bytes.substr(0, bytes.size() / 2));
       QmRTArchive in(is);
       Vec cut(1, nullptr, 0);
-      Check(Thrown([&] { cut.Serialize(in, compressed); }) == -1,
+      Check(ThrownInt([&] { cut.Serialize(in, compressed); }) == -1,
             what + ": cut gives -1");
       Check(std::string(QmLastRecordFailure().record) == "vector record" &&
                 QmLastRecordFailure().offset == -1,
@@ -99,7 +76,7 @@ int main() {
         "slice and tag round trip");
   std::istringstream cut(os.str().substr(0, os.str().size() - 3));
   QmRTArchive in_cut(cut);
-  Check(Thrown([&] { in_cut >> slice_back >> tag_back; }) == -1,
+  Check(ThrownInt([&] { in_cut >> slice_back >> tag_back; }) == -1,
         "cut tag gives -1");
   Check(std::string(QmLastRecordFailure().record) == "quality tag",
         std::string("tag reason: ") + QmLastRecordFailure().message);

@@ -36,6 +36,8 @@ class ALTARCHIVE_EXPORT QmRTArchive {
  private:
   void Put(char marker, const unsigned char* bytes, unsigned n);
   void Get(char marker, unsigned char* bytes, unsigned n);
+  void PutNumber(char marker, unsigned long long v, unsigned n);
+  unsigned long long GetNumber(char marker, unsigned n);
   std::ostream* m_out;
   std::istream* m_in;
 };
