@@ -26,10 +26,9 @@
 #include "rtarchive/archive.h"
 
 #include "record_data.h"
+#include "vector_support.h"
 
 namespace {
-
-using Vec = QmMathLA::vector<int>;
 
 // The elements of a plain run (uniformly random) and of a compressed one.
 std::vector<int> Uniform(const benchmark::State& state) {
@@ -39,10 +38,6 @@ std::vector<int> Uniform(const benchmark::State& state) {
 std::vector<int> Patterned(const benchmark::State& state) {
   return Pattern(static_cast<int>(state.range(1)),
                  static_cast<int>(state.range(0)));
-}
-
-Vec Make(const std::vector<int>& e) {
-  return Vec(static_cast<int>(e.size()), e.data(), 0);
 }
 
 const char* Bytes(const std::vector<int>& e) {
@@ -200,7 +195,7 @@ void BM_ZipStore(benchmark::State& state) {
     v.Serialize(ar, true);
   });
   // Less the framing: the tags (17 + 15 bytes) and four ints.
-  Count(state, e, Record(e, true).size() - 17 - 16 - 15);
+  Count(state, e, Serialized(v, true).size() - 17 - 16 - 15);
 }
 
 void BM_ZlibCompress2(benchmark::State& state) {

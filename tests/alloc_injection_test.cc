@@ -183,11 +183,9 @@ TEST(AllocationInjection, VectorStoreLeavesVectorAndWritesAPrefix) {
 
 TEST(AllocationInjection, VectorLoadFailsWithoutTouchingTheVector) {
   SKIP_UNLESS_ALLOCATIONS_TRACKED();
-  const int stored[] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
-  const std::vector<int> storedInts(std::begin(stored), std::end(stored));
+  const std::vector<int> stored = {1, 2, 3, 4, 5, 6, 7, 8, 9};
   for (bool compressed : {false, true}) {
-    Vec source(9, stored, 0);
-    const std::string record = Serialized(source, compressed);
+    const std::string record = Record(stored, compressed);
     const char* name =
         compressed ? "Serialize load (compressed)" : "Serialize load (plain)";
     const long points = Inject(name, [&](long k) {
@@ -203,7 +201,7 @@ TEST(AllocationInjection, VectorLoadFailsWithoutTouchingTheVector) {
         p.ExpectUndisturbed();
       } else {
         ASSERT_EQ(o, kCompleted);
-        p.ExpectReplaced(storedInts);
+        p.ExpectReplaced(stored);
       }
     });
     EXPECT_GE(points, 3);

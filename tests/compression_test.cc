@@ -38,7 +38,7 @@ std::string OursDecompress(const void* in, std::size_t n, std::size_t raw_len) {
   return std::string(static_cast<const char*>(out), raw_len);
 }
 
-std::string Str(const std::vector<unsigned char>& v) {
+std::string Bytes(const std::vector<unsigned char>& v) {
   return std::string(v.begin(), v.end());
 }
 
@@ -64,7 +64,7 @@ TEST(ZlibCompression, RoundTripsAndReportsBackend) {
 
 TEST(ZlibCompression, RefusesWrongLengthsAndDamage) {
   const auto raw = Sample(5000, 1);
-  const std::string packed = Packed(Str(raw));
+  const std::string packed = Packed(Bytes(raw));
   std::string buf = packed;
   CZLibCompression z;
   void* out = nullptr;
@@ -93,18 +93,17 @@ TEST(ZlibCompression, RefusesWrongLengthsAndDamage) {
 
 TEST(ZlibCompression, HighlyRepetitiveInputStaysWithinExpansionBound) {
   // All zeros compresses near deflate's maximum ratio and must still load.
-  const std::vector<unsigned char> zeros(8u << 20, 0);
-  const std::string packed = Packed(Str(zeros));
+  const std::string zeros(8u << 20, '\0');
+  const std::string packed = Packed(zeros);
   EXPECT_LE(zeros.size(), packed.size() * 1032 + 64);
-  EXPECT_EQ(OursDecompress(packed.data(), packed.size(), zeros.size()),
-            Str(zeros));
+  EXPECT_EQ(OursDecompress(packed.data(), packed.size(), zeros.size()), zeros);
 }
 
 TEST(ZlibCompression, ZlibAndOursReadEachOther) {
   for (int kind = 0; kind < 2; ++kind) {
     const auto raw = Sample(300000, kind);
     // Ours -> zlib.
-    const std::string packed = Packed(Str(raw));
+    const std::string packed = Packed(Bytes(raw));
     std::vector<unsigned char> out(raw.size());
     uLongf out_len = out.size();
     ASSERT_EQ(uncompress(out.data(), &out_len,
@@ -118,7 +117,7 @@ TEST(ZlibCompression, ZlibAndOursReadEachOther) {
     uLongf zlen = zpacked.size();
     ASSERT_EQ(compress2(zpacked.data(), &zlen, raw.data(), raw.size(), 6),
               Z_OK);
-    EXPECT_EQ(OursDecompress(zpacked.data(), zlen, raw.size()), Str(raw));
+    EXPECT_EQ(OursDecompress(zpacked.data(), zlen, raw.size()), Bytes(raw));
   }
 }
 
@@ -155,7 +154,7 @@ TEST(ZlibCompression, LibdeflateAndOursReadEachOther) {
   for (int kind = 0; kind < 2; ++kind) {
     const auto raw = Sample(300000, kind);
     // Ours -> libdeflate.
-    const std::string packed = Packed(Str(raw));
+    const std::string packed = Packed(Bytes(raw));
     std::vector<unsigned char> out(raw.size());
     EXPECT_EQ(libdeflate_zlib_decompress(d, packed.data(), packed.size(),
                                          out.data(), out.size(), nullptr),
@@ -167,7 +166,7 @@ TEST(ZlibCompression, LibdeflateAndOursReadEachOther) {
     const std::size_t llen = libdeflate_zlib_compress(
         c, raw.data(), raw.size(), lpacked.data(), lpacked.size());
     ASSERT_GT(llen, 0u);
-    EXPECT_EQ(OursDecompress(lpacked.data(), llen, raw.size()), Str(raw));
+    EXPECT_EQ(OursDecompress(lpacked.data(), llen, raw.size()), Bytes(raw));
   }
   libdeflate_free_compressor(c);
   libdeflate_free_decompressor(d);

@@ -17,6 +17,7 @@
 #include "drange/dataslice.h"
 #include "drange/qualtag.h"
 #include "mathla/vector.h"
+#include "qmdata/failure.h"
 #include "qmdata/version.h"
 #include "rtarchive/archive.h"
 
@@ -163,6 +164,8 @@ TEST(ConstOperators, FailOnALoadingArchiveWithoutTouchingTheStream) {
   std::stringstream ss(bytes);
   QmRTArchive in(ss, QmRTArchive::Mode::Load);
   EXPECT_EQ(ThrownInt([&] { in << range; }), -1);
+  EXPECT_STREQ(QmLastRecordFailure().message,
+               "range record: a const range cannot be loaded at byte offset 0");
   EXPECT_EQ(ThrownInt([&] { in << slice; }), -1);
   EXPECT_EQ(ThrownInt([&] { in << tag; }), -1);
   EXPECT_EQ(ThrownInt([&] { in << qmo_qual_bad; }), -1);
