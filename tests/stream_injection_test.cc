@@ -42,9 +42,7 @@ void StoreEveryPrefix(const std::string& full, Outcome on_failure,
                       const std::function<void(QmRTArchive&)>& store) {
   for (std::size_t k = 0; k <= full.size(); ++k) {
     SCOPED_TRACE(testing::Message() << "store, stream takes " << k);
-    const int reported = Reported();
-    alloc_tracker::Scope scope;
-    {
+    ExpectNoLeak<alloc_tracker::Scope>([&] {
       LimitedSink sink(k);
       std::ostream os(&sink);
       QmRTArchive ar(os);
@@ -52,10 +50,7 @@ void StoreEveryPrefix(const std::string& full, Outcome on_failure,
                 k < full.size() ? on_failure : kCompleted);
       EXPECT_EQ(sink.written(), full.substr(0, k));
       EXPECT_EQ(os.bad(), k < full.size());
-    }
-    if (Reported() == reported) {
-      EXPECT_EQ(scope.allocated(), scope.released()) << "leak";
-    }
+    });
   }
 }
 
@@ -73,19 +68,14 @@ void LoadEveryPrefix(
                    << "load, stream delivers " << k << " of " << record.size()
                    << (pieces.size() > 1 ? " in pieces" : ""));
       const bool whole = k == record.size();
-      const int reported = Reported();
-      alloc_tracker::Scope scope;
-      {
+      ExpectNoLeak<alloc_tracker::Scope>([&] {
         PieceSource src(data, whole ? data.size() : k, pieces);
         std::istream is(&src);
         QmRTArchive ar(is);
         load(ar, k);
         // A complete load stops at the record's end.
         if (whole) EXPECT_EQ(src.consumed(), record.size());
-      }
-      if (Reported() == reported) {
-        EXPECT_EQ(scope.allocated(), scope.released()) << "leak";
-      }
+      });
     }
   }
 }
