@@ -351,18 +351,23 @@ TEST_F(CompressedLoad, RefusesDamage) {
   bad[bad.size() / 2] ^= 0x55;
   bad.back() ^= 0x01;
   const unsigned long n = block3.size();
+  const std::string block2 = Compress({1, 2});
+  const unsigned long n2 = block2.size();
   const struct {
     const char* what;
     std::string bytes;
   } cases[] = {
       {"raw length above 4 * count", Rec(3, 16, n, block3)},
       {"raw length below 4 * count", Rec(3, 8, n, block3)},
+      {"raw length and block below 4 * count", Rec(3, 8, n2, block2)},
       {"output shorter than count", Rec(4, 16, n, block3)},
       {"output longer than count", Rec(2, 8, n, block3)},
       {"damaged stream", Rec(3, 12, bad.size(), bad)},
       {"huge count, before allocating", Rec(1 << 29, 1u << 31, n, block3)},
       {"a block of garbage", Rec(3, 12, 2000, std::string(2000, 'x'))},
       {"length beyond the stream's end", Rec(3, 12, 1000, block3)},
+      {"bytes after the stream, inside the length",
+       Rec(3, 12, n + 1, block3 + "x")},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

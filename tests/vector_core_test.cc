@@ -294,6 +294,9 @@ TEST(VectorAccess, CursorMovesCyclically) {
   *v-- = 55;  // writes through a const vector's pointer
   EXPECT_EQ(v[4], 55);
   EXPECT_EQ(v.getIndex(), 3);
+  v.setIndex(1);
+  EXPECT_EQ(*v--, 20);
+  EXPECT_EQ(v.getIndex(), 0);
 }
 
 TEST(VectorAccess, EmptyVectorHasNoElements) {
