@@ -30,16 +30,9 @@ inline std::vector<int> Pattern(int which, int n) {
   return e;
 }
 
-// How f ended: normally, with the records' int -1, std::bad_alloc, the
-// archive's error, or anything else (another int among it). The values of the
-// first two are what a record's load returns or throws.
-enum Outcome {
-  kMinusOne = -1,
-  kCompleted = 0,
-  kBadAlloc,
-  kArchiveError,
-  kOther
-};
+// How f ended: normally (0), with the records' int -1, std::bad_alloc, the
+// archive's error, or anything else, other ints too.
+enum Outcome { kMinusOne = -1, kCompleted, kBadAlloc, kArchiveError, kOther };
 
 template <typename F>
 Outcome OutcomeOf(F&& f) {

@@ -72,16 +72,12 @@ std::string Stored(T value) {
 // meanwhile keeps its message allocated, so the count is then left out.
 template <typename Tracker, typename F>
 void ExpectNoLeak(F&& f) {
-  const auto reported = [] {
-    return testing::UnitTest::GetInstance()
-        ->current_test_info()
-        ->result()
-        ->total_part_count();
-  };
-  const int before = reported();
+  const testing::TestResult* result =
+      testing::UnitTest::GetInstance()->current_test_info()->result();
+  const int reported = result->total_part_count();
   const Tracker scope;
   f();
-  if (reported() == before) {
+  if (result->total_part_count() == reported) {
     EXPECT_EQ(scope.allocated(), scope.released()) << "leak";
   }
 }
