@@ -47,12 +47,7 @@ Outcome Attempt(long k, bool* fired, F&& f) {
 long Inject(const char* what, const std::function<void(long)>& body) {
   const long points = alloc_tracker::ForEachAllocationFailure([&](long k) {
     SCOPED_TRACE(testing::Message() << what << ", allocation " << k);
-    const int reported = Reported();
-    alloc_tracker::Scope scope;
-    body(k);
-    if (Reported() == reported) {
-      EXPECT_EQ(scope.allocated(), scope.released()) << "leak";
-    }
+    ExpectNoLeak<alloc_tracker::Scope>([&] { body(k); });
   });
   EXPECT_GE(points, 0) << what << " never completed";
   std::printf("  %-36s %ld allocation points\n", what, points);

@@ -27,8 +27,12 @@ std::string Bytes(std::initializer_list<int> list) {
   return s;
 }
 
-// Put and get areas of 5 bytes, so that ints straddle their ends.
-class ChunkedBuf : public ChunkedSource<5> {
+// A put area of 5 bytes, so that ints straddle its end; reads go through a
+// PieceSource of 5-byte pieces.
+class ChunkedSink : public std::streambuf {
+ public:
+  std::string m_data;
+
  protected:
   int_type overflow(int_type c) override {
     m_data.append(pbase(), pptr());
@@ -49,14 +53,15 @@ class ChunkedBuf : public ChunkedSource<5> {
 };
 
 TEST(ArchivePrimitives, IntsStraddleBufferAreas) {
-  ChunkedBuf buf;
+  ChunkedSink buf;
   std::ostream os(&buf);
   QmRTArchive out(os);
   for (int i = 0; i < 50; ++i) out << i * 0x01010101 - 7;
   buf.pubsync();
   ASSERT_EQ(buf.m_data.size(), 200u);
   EXPECT_EQ(buf.m_data.substr(0, 4), Bytes({0xF9, 0xFF, 0xFF, 0xFF}));
-  std::istream is(&buf);
+  PieceSource src(buf.m_data, buf.m_data.size(), {5});
+  std::istream is(&src);
   QmRTArchive in(is);
   for (int i = 0; i < 50; ++i) {
     int v = 0;
@@ -247,19 +252,22 @@ TEST(ArchivePrimitives, IntArraysMatchPerIntForm) {
   for (int v : values) ref << v;
   for (bool convert : {false, true}) {
     for (bool chunked : {false, true}) {
-      ChunkedBuf cbuf;
+      ChunkedSink sink;
       std::stringstream ss;
-      std::iostream io(chunked ? static_cast<std::streambuf*>(&cbuf)
-                               : ss.rdbuf());
-      QmRTArchive out(static_cast<std::ostream&>(io));
+      std::ostream os(chunked ? static_cast<std::streambuf*>(&sink)
+                              : ss.rdbuf());
+      QmRTArchive out(os);
       if (convert) QmRTArchiveTestAccess::ConvertInts(out);
       QmRTArchiveBulk::WriteInts(out, values.data(), 1);
       QmRTArchiveBulk::WriteInts(out, values.data() + 1, values.size() - 1);
       QmRTArchiveBulk::WriteInts(out, nullptr, 0);
       EXPECT_EQ(out.Offset(), values.size() * 4);
-      io.rdbuf()->pubsync();
-      EXPECT_EQ(chunked ? cbuf.m_data : ss.str(), one_by_one.str());
-      QmRTArchive in(static_cast<std::istream&>(io));
+      os.rdbuf()->pubsync();
+      EXPECT_EQ(chunked ? sink.m_data : ss.str(), one_by_one.str());
+      PieceSource src(sink.m_data, sink.m_data.size(), {5});
+      std::istream is(chunked ? static_cast<std::streambuf*>(&src)
+                              : ss.rdbuf());
+      QmRTArchive in(is);
       if (convert) QmRTArchiveTestAccess::ConvertInts(in);
       std::vector<int> back(values.size());
       QmRTArchiveBulk::ReadInts(in, back.data(), back.size());

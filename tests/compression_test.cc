@@ -16,6 +16,7 @@
 #include <libdeflate.h>
 #endif
 
+#include "alloc_tracker.h"
 #include "record_data.h"
 
 namespace {
@@ -89,6 +90,12 @@ TEST(ZlibCompression, RefusesWrongLengthsAndDamage) {
   EXPECT_FALSE(z.Decompress(buf.data(), 10, ~0ul, &out));
   EXPECT_FALSE(z.Decompress(buf.data(), 0, 0, &out));
   EXPECT_EQ(out, nullptr);
+  // Before anything: a fresh compressor makes its bookkeeping, which the
+  // tracker sees, on the way to the block, which it does not.
+  CZLibCompression fresh;
+  const alloc_tracker::Scope scope;
+  EXPECT_FALSE(fresh.Decompress(buf.data(), 10, 10 * 1032 + 65, &out));
+  if (kAllocationsTracked) EXPECT_EQ(scope.allocated(), 0);
 }
 
 TEST(ZlibCompression, HighlyRepetitiveInputStaysWithinExpansionBound) {

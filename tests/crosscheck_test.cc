@@ -64,7 +64,7 @@ TEST(CrossCheck, LoadsWhatPythonWroteAndRefusesTheDamage) {
     std::ifstream in(std::string(dir) + "/" + file, std::ios::binary);
     QmRTArchive ar(in);
     std::vector<int> got;
-    const int thrown = ThrownInt([&] { got = LoadKind(kind, ar); });
+    const Outcome thrown = OutcomeOf([&] { got = LoadKind(kind, ar); });
     if (outcome == "fail") {
       EXPECT_EQ(thrown, -1) << file;
     } else {

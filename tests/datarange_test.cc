@@ -14,16 +14,6 @@
 
 #include "record_support.h"
 
-namespace {
-
-std::string Printed(QmDataRange& range, int width) {
-  std::ostringstream os;
-  range.Print(os, width);
-  return os.str();
-}
-
-}  // namespace
-
 TEST(DataRange, ConstructorNormalises) {
   EXPECT_EQ(QmDataRange(), QmDataRange(0, 1));
   const QmDataRange zero(0, 0), negative(-3, -1), lowest(INT_MIN, INT_MIN);
@@ -118,7 +108,7 @@ TEST(DataRange, LoadChecksVersion) {
   std::istringstream is(Ints({2, 8, 9}));
   QmRTArchive in(is);
   QmDataRange r(3, 4);
-  EXPECT_EQ(ThrownInt([&] { in >> r; }), -1);
+  EXPECT_EQ(OutcomeOf([&] { in >> r; }), kMinusOne);
   EXPECT_EQ(r, QmDataRange(3, 4));
   EXPECT_EQ(is.tellg(), 4);  // nothing after the version was read
 
@@ -126,7 +116,7 @@ TEST(DataRange, LoadChecksVersion) {
     std::istringstream ok(Ints({version, 8, 9}));
     QmRTArchive ok_in(ok);
     QmDataRange loaded;
-    EXPECT_EQ(ThrownInt([&] { ok_in >> loaded; }), 0) << version;
+    EXPECT_EQ(OutcomeOf([&] { ok_in >> loaded; }), kCompleted) << version;
     EXPECT_EQ(loaded, QmDataRange(8, 9)) << version;
   }
 }

@@ -24,12 +24,6 @@ std::string VectorRecord(std::initializer_list<int> elems) {
   return out + Str("<EndVector>");
 }
 
-std::string Printed(QmDataSlice& slice, int width) {
-  std::ostringstream os;
-  slice.Print(os, width);
-  return os.str();
-}
-
 // Loads into s a record with the given list and range fields; the only way
 // to get a range with a negative start or length into a slice. (Returning the
 // slice by value could copy it, and a copy normalises the range.)
@@ -206,7 +200,7 @@ TEST(DataSlice, VersionTwoRejectedBeforeAnythingElseIsRead) {
                         Ints({1, 5, 10}));
   QmRTArchive in(is);
   QmDataSlice s(Make({8, 9}), 3, 4);
-  EXPECT_EQ(ThrownInt([&] { in >> s; }), -1);
+  EXPECT_EQ(OutcomeOf([&] { in >> s; }), kMinusOne);
   EXPECT_EQ(is.tellg(), 4);
   EXPECT_EQ(s, QmDataSlice(Make({8, 9}), 3, 4));
 
@@ -215,7 +209,7 @@ TEST(DataSlice, VersionTwoRejectedBeforeAnythingElseIsRead) {
                           Ints({1, 5, 10}));
     QmRTArchive ok_in(ok);
     QmDataSlice t;
-    EXPECT_EQ(ThrownInt([&] { ok_in >> t; }), 0) << version;
+    EXPECT_EQ(OutcomeOf([&] { ok_in >> t; }), kCompleted) << version;
     EXPECT_EQ(t, QmDataSlice(Make({2}), 5, 10)) << version;
   }
 }
@@ -226,7 +220,7 @@ TEST(DataSlice, FailureInsideRangeKeepsLoadedList) {
                         Ints({2, 5, 10}));  // range version 2
   QmRTArchive in(is);
   QmDataSlice s(Make({8}), 3, 4);
-  EXPECT_EQ(ThrownInt([&] { in >> s; }), -1);
+  EXPECT_EQ(OutcomeOf([&] { in >> s; }), kMinusOne);
   EXPECT_EQ(s, QmDataSlice(Make({2, 7, 11}), 3, 4));
 }
 
@@ -240,7 +234,7 @@ TEST(DataSlice, BadListRecordThrowsMinusOne) {
     std::istringstream is(Ints({1}) + list + Ints({1, 5, 10}));
     QmRTArchive in(is);
     QmDataSlice s(Make({8}), 3, 4);
-    EXPECT_EQ(ThrownInt([&] { in >> s; }), -1);
+    EXPECT_EQ(OutcomeOf([&] { in >> s; }), kMinusOne);
     EXPECT_EQ(s.range(), QmDataRange(3, 4));  // the range was not reached
   }
 }

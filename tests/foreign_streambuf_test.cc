@@ -186,9 +186,9 @@ TEST(ForeignStreambuf, RecordsThrowMinusOne) {
       std::istream is(&source);
       QmRTArchive storing(os), loading(is);
       if (c.store) {
-        EXPECT_EQ(ThrownInt([&] { c.store(storing); }), -1);
+        EXPECT_EQ(OutcomeOf([&] { c.store(storing); }), kMinusOne);
       }
-      EXPECT_EQ(ThrownInt([&] { c.load(loading); }), -1);
+      EXPECT_EQ(OutcomeOf([&] { c.load(loading); }), kMinusOne);
     }
   }
   FaultyBuf buf(0, "");

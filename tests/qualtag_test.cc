@@ -46,7 +46,7 @@ TEST(QualTag, RejectsOtherValuesLeavingTagUnchanged) {
     std::istringstream is(Ints({stored}));
     QmRTArchive in(is);
     qmo_qualtag tag = qmo_qual_good;
-    EXPECT_EQ(ThrownInt([&] { in >> tag; }), -1) << stored;
+    EXPECT_EQ(OutcomeOf([&] { in >> tag; }), kMinusOne) << stored;
     EXPECT_EQ(tag, qmo_qual_good) << stored;
   }
 }

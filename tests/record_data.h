@@ -7,6 +7,7 @@
 #define QMDATA_TESTS_RECORD_DATA_H_
 
 #include <cstddef>
+#include <new>
 #include <random>
 #include <sstream>
 #include <string>
@@ -29,18 +30,26 @@ inline std::vector<int> Pattern(int which, int n) {
   return e;
 }
 
-// The int that f throws; 0 when it returns normally and 1 when it throws
-// anything other than an int.
+// How f ended: normally (0), with the records' int -1, std::bad_alloc, the
+// archive's error, or anything else, other ints too.
+enum Outcome { kMinusOne = -1, kCompleted, kBadAlloc, kArchiveError, kOther };
+
 template <typename F>
-int ThrownInt(F&& f) {
+Outcome OutcomeOf(F&& f) {
   try {
     f();
+  } catch (const std::bad_alloc&) {
+    return kBadAlloc;
   } catch (int e) {
-    return e;
+    return e == -1 ? kMinusOne : kOther;
+#ifdef QMDATA_RTARCHIVE_EXPORT  // qmdata's own archive; another may lack it
+  } catch (const QmArchiveError&) {
+    return kArchiveError;
+#endif
   } catch (...) {
-    return 1;
+    return kOther;
   }
-  return 0;
+  return kCompleted;
 }
 
 // The bytes a vector's record takes, plain or compressed.

@@ -28,7 +28,7 @@ std::string Why(Kind kind, std::istream& src) {
   QmDataRange r;
   QmDataSlice s;
   qmo_qualtag q = qmo_qual_bad;
-  const int thrown = ThrownInt([&] {
+  const Outcome thrown = OutcomeOf([&] {
     if (kind == kPlain || kind == kZip) v.Serialize(ar, kind == kZip);
     if (kind == kRange) ar >> r;
     if (kind == kSlice) ar >> s;

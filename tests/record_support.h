@@ -66,56 +66,20 @@ std::string Stored(T value) {
   return os.str();
 }
 
-// A stream buffer that hands out m_data through a get area of N bytes, like
-// a pipe: it cannot be sized or sought, and reads straddle its refills.
-template <std::size_t N>
-class ChunkedSource : public std::streambuf {
- public:
-  explicit ChunkedSource(std::string data = {}) : m_data(std::move(data)) {}
-  std::string m_data;
-  std::size_t m_read = 0;
-
- protected:
-  int_type underflow() override {
-    if (m_read >= m_data.size()) return traits_type::eof();
-    const std::size_t n = std::min(N, m_data.size() - m_read);
-    m_data.copy(m_in, n, m_read);
-    m_read += n;
-    setg(m_in, m_in, m_in + n);
-    return traits_type::to_int_type(m_in[0]);
+// Runs f and expects it to release every block it allocates, as Tracker
+// counts them: alloc_tracker::Scope, named by the caller because only one
+// file of a program includes alloc_tracker.h. A test failure reported
+// meanwhile keeps its message allocated, so the count is then left out.
+template <typename Tracker, typename F>
+void ExpectNoLeak(F&& f) {
+  const testing::TestResult* result =
+      testing::UnitTest::GetInstance()->current_test_info()->result();
+  const int reported = result->total_part_count();
+  const Tracker scope;
+  f();
+  if (result->total_part_count() == reported) {
+    EXPECT_EQ(scope.allocated(), scope.released()) << "leak";
   }
-
- private:
-  char m_in[N];
-};
-
-// Test failures reported so far; their messages stay allocated, so the leak
-// check only counts when nothing else failed meanwhile.
-inline int Reported() {
-  return testing::UnitTest::GetInstance()
-      ->current_test_info()
-      ->result()
-      ->total_part_count();
-}
-
-// How f ended: normally, with std::bad_alloc, the records' int -1, the
-// archive's error, or anything else.
-enum Outcome { kCompleted, kBadAlloc, kMinusOne, kArchiveError, kOther };
-
-template <typename F>
-Outcome OutcomeOf(F&& f) {
-  try {
-    f();
-  } catch (const std::bad_alloc&) {
-    return kBadAlloc;
-  } catch (int e) {
-    return e == -1 ? kMinusOne : kOther;
-  } catch (const QmArchiveError&) {
-    return kArchiveError;
-  } catch (...) {
-    return kOther;
-  }
-  return kCompleted;
 }
 
 // A block of `old` elements held by two sharers: a is the one a failed

@@ -54,12 +54,6 @@ static_assert(StoredAsTag<const qmo_qualtag>);
 
 namespace {
 
-std::string Printed(const auto& value) {
-  std::ostringstream os;
-  os << value;
-  return os.str();
-}
-
 QmDataSlice MakeSlice() {
   int vars[] = {2, 7, 11};
   return QmDataSlice(QmMathLA::vector<int>(3, vars, 0), 5, 10);
@@ -163,12 +157,12 @@ TEST(ConstOperators, FailOnALoadingArchiveWithoutTouchingTheStream) {
   const std::string bytes = Ints({1, 5, 10});
   std::stringstream ss(bytes);
   QmRTArchive in(ss, QmRTArchive::Mode::Load);
-  EXPECT_EQ(ThrownInt([&] { in << range; }), -1);
+  EXPECT_EQ(OutcomeOf([&] { in << range; }), kMinusOne);
   EXPECT_STREQ(QmLastRecordFailure().message,
                "range record: a const range cannot be loaded at byte offset 0");
-  EXPECT_EQ(ThrownInt([&] { in << slice; }), -1);
-  EXPECT_EQ(ThrownInt([&] { in << tag; }), -1);
-  EXPECT_EQ(ThrownInt([&] { in << qmo_qual_bad; }), -1);
+  EXPECT_EQ(OutcomeOf([&] { in << slice; }), kMinusOne);
+  EXPECT_EQ(OutcomeOf([&] { in << tag; }), kMinusOne);
+  EXPECT_EQ(OutcomeOf([&] { in << qmo_qual_bad; }), kMinusOne);
   EXPECT_EQ(ss.str(), bytes);
   EXPECT_EQ(ss.tellg(), 0);
   EXPECT_EQ(in.Offset(), 0u);
@@ -194,7 +188,7 @@ TEST(ConstOperators, ArchiveErrorsOfAConstTagPassThrough) {
   std::ostream os(&buf);
   QmRTArchive out(os);
   EXPECT_THROW(out << qmo_qual_good, QmArchiveError);
-  EXPECT_EQ(ThrownInt([&] { out << QmDataRange(); }), -1);
+  EXPECT_EQ(OutcomeOf([&] { out << QmDataRange(); }), kMinusOne);
 }
 
 TEST(Version, HeaderAndLibraryAgree) {

@@ -15,41 +15,40 @@
 
 #include "alloc_tracker.h"
 #include "record_support.h"
+#include "stream_injection.h"
 #include "vector_support.h"
 
 namespace {
 
-// Loads v from bytes; returns what the load threw (0 for success) and
+// Loads v from bytes; returns how the load ended, and
 // requires that the whole input was consumed on success.
-int Load(Vec& v, const std::string& bytes, bool compressed) {
+Outcome Load(Vec& v, const std::string& bytes, bool compressed) {
   std::istringstream is(bytes);
   QmRTArchive ar(is);
-  const int thrown = ThrownInt([&] { v.Serialize(ar, compressed); });
-  if (thrown == 0) EXPECT_EQ(ar.Offset(), bytes.size());
+  const Outcome thrown = OutcomeOf([&] { v.Serialize(ar, compressed); });
+  if (thrown == kCompleted) EXPECT_EQ(ar.Offset(), bytes.size());
   return thrown;
 }
 
 // A compressed record's block: the elements in the archive's byte order.
 std::string Compress(std::initializer_list<int> e) { return Packed(Ints(e)); }
 
-// A pipe's get area holds at most 4096 bytes at a time.
-using PipeBuf = ChunkedSource<4096>;
-
 enum class Source { kString, kPipe, kConverting };
 
-// Load through a string stream, a pipe or an archive that converts byte
-// order; what it threw (0 for success).
-int LoadFrom(Source src, Vec& v, const std::string& bytes, bool compressed) {
+// Load through a string stream, a pipe (a get area of at most 4096 bytes at
+// a time) or an archive that converts byte order; how it ended.
+Outcome LoadFrom(Source src, Vec& v, const std::string& bytes,
+                 bool compressed) {
   if (src != Source::kPipe) {
     std::istringstream is(bytes);
     QmRTArchive ar(is);
     if (src == Source::kConverting) QmRTArchiveTestAccess::ConvertInts(ar);
-    return ThrownInt([&] { v.Serialize(ar, compressed); });
+    return OutcomeOf([&] { v.Serialize(ar, compressed); });
   }
-  PipeBuf buf(bytes);
-  std::istream is(&buf);
+  PieceSource pipe(bytes, bytes.size(), {4096});
+  std::istream is(&pipe);
   QmRTArchive ar(is);
-  return ThrownInt([&] { v.Serialize(ar, compressed); });
+  return OutcomeOf([&] { v.Serialize(ar, compressed); });
 }
 
 std::string StoreConverting(Vec& v, bool compressed) {
@@ -177,7 +176,7 @@ TEST(VectorArchive, StoreRefusesCountTooLargeForTheFormat) {
   for (bool compressed : {false, true}) {
     std::ostringstream os;
     QmRTArchive ar(os);
-    EXPECT_EQ(ThrownInt([&] { v.Serialize(ar, compressed); }), -1);
+    EXPECT_EQ(OutcomeOf([&] { v.Serialize(ar, compressed); }), kMinusOne);
     EXPECT_EQ(os.str(), "");
   }
   const VectorFields empty{};
@@ -352,18 +351,23 @@ TEST_F(CompressedLoad, RefusesDamage) {
   bad[bad.size() / 2] ^= 0x55;
   bad.back() ^= 0x01;
   const unsigned long n = block3.size();
+  const std::string block2 = Compress({1, 2});
+  const unsigned long n2 = block2.size();
   const struct {
     const char* what;
     std::string bytes;
   } cases[] = {
       {"raw length above 4 * count", Rec(3, 16, n, block3)},
       {"raw length below 4 * count", Rec(3, 8, n, block3)},
+      {"raw length and block below 4 * count", Rec(3, 8, n2, block2)},
       {"output shorter than count", Rec(4, 16, n, block3)},
       {"output longer than count", Rec(2, 8, n, block3)},
       {"damaged stream", Rec(3, 12, bad.size(), bad)},
       {"huge count, before allocating", Rec(1 << 29, 1u << 31, n, block3)},
       {"a block of garbage", Rec(3, 12, 2000, std::string(2000, 'x'))},
       {"length beyond the stream's end", Rec(3, 12, 1000, block3)},
+      {"bytes after the stream, inside the length",
+       Rec(3, 12, n + 1, block3 + "x")},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

@@ -18,34 +18,32 @@
 
 namespace {
 
-using Ints = std::vector<int>;
-
 using QmMathLA::matrix;
 using QmMathLA::rowcol;
 
 TEST(VectorArith, CommonLengthAndValueForms) {
   Vec a = Make({1, 2, 3});
   Vec b = Make({10, 20});
-  EXPECT_EQ(Elements(a + b), (Ints{11, 22, 3}));
-  EXPECT_EQ(Elements(b + a), (Ints{11, 22}));
-  EXPECT_EQ(Elements(a - b), (Ints{-9, -18, 3}));
-  EXPECT_EQ(Elements(a ^ b), (Ints{10, 40, 3}));
-  EXPECT_EQ(Elements(a), (Ints{1, 2, 3}));
-  EXPECT_EQ(Elements(b), (Ints{10, 20}));
+  EXPECT_EQ(Elements(a + b), (IntList{11, 22, 3}));
+  EXPECT_EQ(Elements(b + a), (IntList{11, 22}));
+  EXPECT_EQ(Elements(a - b), (IntList{-9, -18, 3}));
+  EXPECT_EQ(Elements(a ^ b), (IntList{10, 40, 3}));
+  EXPECT_EQ(Elements(a), (IntList{1, 2, 3}));
+  EXPECT_EQ(Elements(b), (IntList{10, 20}));
 
   Vec c(a, 1);
   c += b;
-  EXPECT_EQ(Elements(c), (Ints{11, 22, 3}));
+  EXPECT_EQ(Elements(c), (IntList{11, 22, 3}));
   c -= b;
-  EXPECT_EQ(Elements(c), (Ints{1, 2, 3}));
+  EXPECT_EQ(Elements(c), (IntList{1, 2, 3}));
   c ^= b;
-  EXPECT_EQ(Elements(c), (Ints{10, 40, 3}));
+  EXPECT_EQ(Elements(c), (IntList{10, 40, 3}));
 
   Vec empty;
   EXPECT_TRUE(AllFieldsZero(empty + a));
   EXPECT_TRUE(AllFieldsZero(empty * 3));
   EXPECT_TRUE(AllFieldsZero(empty ^ a));
-  EXPECT_EQ(Elements(a + empty), (Ints{1, 2, 3}));
+  EXPECT_EQ(Elements(a + empty), (IntList{1, 2, 3}));
   empty += a;
   EXPECT_TRUE(AllFieldsZero(empty));
 }
@@ -53,11 +51,11 @@ TEST(VectorArith, CommonLengthAndValueForms) {
 TEST(VectorArith, WrapsAround) {
   Vec a = Make({INT_MAX, INT_MIN, 65536, -1});
   Vec b = Make({1, -1, 65536, INT_MIN});
-  EXPECT_EQ(Elements(a + b), (Ints{INT_MIN, INT_MAX, 131072, INT_MAX}));
-  EXPECT_EQ(Elements(a - b), (Ints{INT_MAX - 1, INT_MIN + 1, 0, INT_MAX}));
-  EXPECT_EQ(Elements(a ^ b), (Ints{INT_MAX, INT_MIN, 0, INT_MIN}));
-  EXPECT_EQ(Elements(a * 2), (Ints{-2, 0, 131072, -2}));
-  EXPECT_EQ(Elements(a * -1), (Ints{-INT_MAX, INT_MIN, -65536, 1}));
+  EXPECT_EQ(Elements(a + b), (IntList{INT_MIN, INT_MAX, 131072, INT_MAX}));
+  EXPECT_EQ(Elements(a - b), (IntList{INT_MAX - 1, INT_MIN + 1, 0, INT_MAX}));
+  EXPECT_EQ(Elements(a ^ b), (IntList{INT_MAX, INT_MIN, 0, INT_MIN}));
+  EXPECT_EQ(Elements(a * 2), (IntList{-2, 0, 131072, -2}));
+  EXPECT_EQ(Elements(a * -1), (IntList{-INT_MAX, INT_MIN, -65536, 1}));
 }
 
 TEST(VectorArith, CompoundWritesTheSharedBlockValueFormsNever) {
@@ -70,17 +68,17 @@ TEST(VectorArith, CompoundWritesTheSharedBlockValueFormsNever) {
   EXPECT_NE(FieldsOf(sum).data, FieldsOf(c).data);
   EXPECT_EQ(SharedCount(sum), 1);
   EXPECT_EQ(sum.getIndex(), 0);
-  EXPECT_EQ(Elements(b), (Ints{1, 2, 3}));
+  EXPECT_EQ(Elements(b), (IntList{1, 2, 3}));
 
   a.setIndex(2);
   a += c;
-  EXPECT_EQ(Elements(b), (Ints{11, 22, 33}));
+  EXPECT_EQ(Elements(b), (IntList{11, 22, 33}));
   EXPECT_EQ(a.getIndex(), 2);  // the cursor is not touched
   EXPECT_EQ(SharedCount(a), 2);
 
   Vec scaled = b * 2;
   EXPECT_EQ(SharedCount(scaled), 1);
-  EXPECT_EQ(Elements(a), (Ints{11, 22, 33}));
+  EXPECT_EQ(Elements(a), (IntList{11, 22, 33}));
 
   // An adopted array is written in place.
   int raw[] = {1, 2, 3};
@@ -104,7 +102,7 @@ TEST(VectorArith, OverlappingOperandsGoOneElementAtATime) {
   EXPECT_EQ(v[1], 16);
   EXPECT_EQ(v[3], static_cast<int>(80000u * 80000u));
   v -= w;
-  EXPECT_EQ(Elements(v), Ints(17, 0));
+  EXPECT_EQ(Elements(v), IntList(17, 0));
 
   // Overlapping adopted arrays: a running sum, at lengths that would take a
   // vector path.
@@ -134,10 +132,10 @@ TEST(VectorArith, OverlappingOperandsGoOneElementAtATime) {
 TEST(VectorArith, ScalingByOwnElement) {
   Vec v = Make({1, 2, 3, 4});
   Vec r = v * v[2];
-  EXPECT_EQ(Elements(r), (Ints{3, 6, 9, 12}));
-  EXPECT_EQ(Elements(v), (Ints{1, 2, 3, 4}));
+  EXPECT_EQ(Elements(r), (IntList{3, 6, 9, 12}));
+  EXPECT_EQ(Elements(v), (IntList{1, 2, 3, 4}));
   v *= v[2];
-  EXPECT_EQ(Elements(v), (Ints{3, 6, 9, 36}));
+  EXPECT_EQ(Elements(v), (IntList{3, 6, 9, 36}));
 
   // Long enough for the vector path, the factor in the middle.
   std::vector<int> raw(50);
@@ -152,34 +150,34 @@ TEST(VectorArith, ScalingByOwnElement) {
 
 TEST(VectorArith, DivisionMultipliesByTheReciprocal) {
   Vec v = Make({7, -7, 9, INT_MIN});
-  EXPECT_EQ(Elements(v / 1), (Ints{7, -7, 9, INT_MIN}));
-  EXPECT_EQ(Elements(v / -1), (Ints{-7, 7, -9, INT_MIN}));
-  EXPECT_EQ(Elements(v / 2), (Ints{0, 0, 0, 0}));
-  EXPECT_EQ(Elements(v / -3), (Ints{0, 0, 0, 0}));
+  EXPECT_EQ(Elements(v / 1), (IntList{7, -7, 9, INT_MIN}));
+  EXPECT_EQ(Elements(v / -1), (IntList{-7, 7, -9, INT_MIN}));
+  EXPECT_EQ(Elements(v / 2), (IntList{0, 0, 0, 0}));
+  EXPECT_EQ(Elements(v / -3), (IntList{0, 0, 0, 0}));
   Vec w(v, 1);
   w /= -1;
-  EXPECT_EQ(Elements(w), (Ints{-7, 7, -9, INT_MIN}));
+  EXPECT_EQ(Elements(w), (IntList{-7, 7, -9, INT_MIN}));
   // The divisor is read once, before any element changes.
   w /= w[0];
-  EXPECT_EQ(Elements(w), Ints(4, 0));
+  EXPECT_EQ(Elements(w), IntList(4, 0));
 
   Vec empty;
   EXPECT_THROW(empty /= 0, std::domain_error);
   EXPECT_THROW(empty / 0, std::domain_error);
   EXPECT_THROW(v /= 0, std::domain_error);
-  EXPECT_EQ(Elements(v), (Ints{7, -7, 9, INT_MIN}));
+  EXPECT_EQ(Elements(v), (IntList{7, -7, 9, INT_MIN}));
 }
 
 TEST(VectorArith, Views) {
   const int data[] = {1, 2, 3, 4, 5, 6};
   Vec v = Make({10, 20, 30});
-  EXPECT_EQ(Elements(v + rowcol<int>{0, 3, data + 1}), (Ints{12, 22, 32}));
-  EXPECT_EQ(Elements(v + rowcol<int>{-1, 3, data + 5}), (Ints{16, 25, 34}));
-  EXPECT_EQ(Elements(v - rowcol<int>{2, 2, data}), (Ints{9, 17, 30}));
-  EXPECT_EQ(Elements(v ^ rowcol<int>{1, 5, data}), (Ints{10, 40, 90}));
-  EXPECT_EQ(Elements(v + rowcol<int>{1, 0, data}), (Ints{10, 20, 30}));
+  EXPECT_EQ(Elements(v + rowcol<int>{0, 3, data + 1}), (IntList{12, 22, 32}));
+  EXPECT_EQ(Elements(v + rowcol<int>{-1, 3, data + 5}), (IntList{16, 25, 34}));
+  EXPECT_EQ(Elements(v - rowcol<int>{2, 2, data}), (IntList{9, 17, 30}));
+  EXPECT_EQ(Elements(v ^ rowcol<int>{1, 5, data}), (IntList{10, 40, 90}));
+  EXPECT_EQ(Elements(v + rowcol<int>{1, 0, data}), (IntList{10, 20, 30}));
   v += rowcol<int>{-2, 3, data + 4};
-  EXPECT_EQ(Elements(v), (Ints{15, 23, 31}));
+  EXPECT_EQ(Elements(v), (IntList{15, 23, 31}));
   EXPECT_EQ(v * (rowcol<int>{0, 3, data}), 15 + 23 + 31);
   EXPECT_EQ(v * (rowcol<int>{-1, 2, data + 1}), 15 * 2 + 23 * 1);
   EXPECT_EQ(v * (rowcol<int>{1, 6, data}), 15 + 46 + 93);
@@ -210,19 +208,20 @@ TEST(VectorArith, MatrixProduct) {
   const int data[] = {1, 2, 3, 4, 5, 6};
   Vec v = Make({1, 2});
   Vec plain = v * matrix<int>{2, 3, 0, data};
-  EXPECT_EQ(Elements(plain), (Ints{9, 12, 15}));
+  EXPECT_EQ(Elements(plain), (IntList{9, 12, 15}));
   EXPECT_EQ(SharedCount(plain), 1);
-  EXPECT_EQ(Elements(v * matrix<int>{3, 2, 1, data}), (Ints{5, 11, 17}));
+  EXPECT_EQ(Elements(v * matrix<int>{3, 2, 1, data}), (IntList{5, 11, 17}));
 
   // A longer vector uses only K elements; a shorter one only its own rows.
   Vec longer = Make({1, 2, 100});
-  EXPECT_EQ(Elements(longer * matrix<int>{2, 3, 0, data}), (Ints{9, 12, 15}));
+  EXPECT_EQ(Elements(longer * matrix<int>{2, 3, 0, data}),
+            (IntList{9, 12, 15}));
   Vec one = Make({2});
-  EXPECT_EQ(Elements(one * matrix<int>{2, 3, 0, data}), (Ints{2, 4, 6}));
-  EXPECT_EQ(Elements(one * matrix<int>{3, 2, 1, data}), (Ints{2, 6, 10}));
+  EXPECT_EQ(Elements(one * matrix<int>{2, 3, 0, data}), (IntList{2, 4, 6}));
+  EXPECT_EQ(Elements(one * matrix<int>{3, 2, 1, data}), (IntList{2, 6, 10}));
 
   Vec empty;
-  EXPECT_EQ(Elements(empty * matrix<int>{2, 3, 0, data}), (Ints{0, 0, 0}));
+  EXPECT_EQ(Elements(empty * matrix<int>{2, 3, 0, data}), (IntList{0, 0, 0}));
   EXPECT_TRUE(AllFieldsZero(v * matrix<int>{2, 0, 0, data}));
   EXPECT_TRUE(AllFieldsZero(v * matrix<int>{-1, 3, 1, data}));
   EXPECT_THROW(v * (matrix<int>{1, 0x40000000, 0, data}),

@@ -17,8 +17,6 @@
 
 namespace {
 
-using Ints = std::vector<int>;
-
 // Allocation checks hold only where the library's allocations reach the
 // replaced operators (not across a Windows DLL boundary).
 #define EXPECT_TRACKED_EQ(a, b) \
@@ -99,7 +97,7 @@ TEST(VectorSharing, SelfAndSameBlockAssignmentKeepTheCount) {
   EXPECT_EQ(SharedCount(a), 2);
   a = b;
   EXPECT_EQ(SharedCount(a), 2);
-  EXPECT_EQ(Elements(a), (Ints{5, 6}));
+  EXPECT_EQ(Elements(a), (IntList{5, 6}));
   // Assigning another block lets go of the old one.
   Vec c = Make({7});
   a = c;
@@ -124,7 +122,7 @@ TEST(VectorSharing, DeepCopyHasItsOwnBlockAndCursor) {
   EXPECT_EQ(SharedCount(a), 2);
   EXPECT_EQ(SharedCount(deep), 1);
   EXPECT_NE(FieldsOf(deep).data, FieldsOf(a).data);
-  EXPECT_EQ(Elements(deep), (Ints{1, 2, 3}));
+  EXPECT_EQ(Elements(deep), (IntList{1, 2, 3}));
   EXPECT_EQ(shared.getIndex(), 2);
   EXPECT_EQ(deep.getIndex(), 0);
   shared.setIndex(0);
@@ -133,14 +131,14 @@ TEST(VectorSharing, DeepCopyHasItsOwnBlockAndCursor) {
 
 TEST(VectorConstruction, SubRangeClampsItsArguments) {
   const Vec src = Make({10, 20, 30, 40, 50});
-  EXPECT_EQ(Elements(Vec(src, 0, 0)), (Ints{10, 20, 30, 40, 50}));
-  EXPECT_EQ(Elements(Vec(src, 2, 1)), (Ints{20, 30}));
-  EXPECT_EQ(Elements(Vec(src, 10, 3)), (Ints{40, 50}));
-  EXPECT_EQ(Elements(Vec(src, 2, -4)), (Ints{10, 20}));
+  EXPECT_EQ(Elements(Vec(src, 0, 0)), (IntList{10, 20, 30, 40, 50}));
+  EXPECT_EQ(Elements(Vec(src, 2, 1)), (IntList{20, 30}));
+  EXPECT_EQ(Elements(Vec(src, 10, 3)), (IntList{40, 50}));
+  EXPECT_EQ(Elements(Vec(src, 2, -4)), (IntList{10, 20}));
   EXPECT_TRUE(AllFieldsZero(Vec(src, 1, 5)));
-  EXPECT_EQ(Elements(Vec(src, -1, 2)), (Ints{30, 40, 50}));
+  EXPECT_EQ(Elements(Vec(src, -1, 2)), (IntList{30, 40, 50}));
   // offset + length beyond the int range.
-  EXPECT_EQ(Elements(Vec(src, INT_MAX, 4)), (Ints{50}));
+  EXPECT_EQ(Elements(Vec(src, INT_MAX, 4)), (IntList{50}));
   EXPECT_TRUE(AllFieldsZero(Vec(src, INT_MAX, INT_MAX)));
   EXPECT_TRUE(AllFieldsZero(Vec(Vec(), 0, 0)));
   const Vec sub(src, 2, 1);
@@ -180,11 +178,12 @@ TEST(VectorConstruction, CountArrayAndAdoptFlag) {
 
 TEST(VectorConstruction, ViewCopiesStridedMembers) {
   const int raw[] = {1, 2, 3, 4, 5, 6};
-  EXPECT_EQ(Elements(Vec(QmMathLA::rowcol<int>{2, 3, raw})), (Ints{1, 3, 5}));
+  EXPECT_EQ(Elements(Vec(QmMathLA::rowcol<int>{2, 3, raw})),
+            (IntList{1, 3, 5}));
   EXPECT_EQ(Elements(Vec(QmMathLA::rowcol<int>{0, 3, raw + 1})),
-            (Ints{2, 2, 2}));
+            (IntList{2, 2, 2}));
   EXPECT_EQ(Elements(Vec(QmMathLA::rowcol<int>{-2, 3, raw + 5})),
-            (Ints{6, 4, 2}));
+            (IntList{6, 4, 2}));
   EXPECT_TRUE(AllFieldsZero(Vec(QmMathLA::rowcol<int>{1, 0, raw})));
   EXPECT_TRUE(AllFieldsZero(Vec(QmMathLA::rowcol<int>{1, -2, raw})));
 }
@@ -192,8 +191,8 @@ TEST(VectorConstruction, ViewCopiesStridedMembers) {
 TEST(VectorConstruction, MaskedSelection) {
   const Vec src = Make({1, 2, 3, 4});
   struct Case {
-    Ints mask;
-    Ints expected;
+    IntList mask;
+    IntList expected;
     int cursor_after;
   };
   const Case cases[] = {
@@ -295,6 +294,9 @@ TEST(VectorAccess, CursorMovesCyclically) {
   *v-- = 55;  // writes through a const vector's pointer
   EXPECT_EQ(v[4], 55);
   EXPECT_EQ(v.getIndex(), 3);
+  v.setIndex(1);
+  EXPECT_EQ(*v--, 20);
+  EXPECT_EQ(v.getIndex(), 0);
 }
 
 TEST(VectorAccess, EmptyVectorHasNoElements) {

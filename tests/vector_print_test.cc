@@ -11,12 +11,6 @@
 
 namespace {
 
-std::string Printed(const Vec& v, int width) {
-  std::ostringstream os;
-  v.print(os, width);
-  return os.str();
-}
-
 TEST(VectorPrint, WorkedExamples) {
   const Vec v = Make({2, 7, 11});
   EXPECT_EQ(Printed(v, 3), "  2\t  7\t 11\n");

@@ -14,8 +14,6 @@
 
 namespace {
 
-using Ints = std::vector<int>;
-
 TEST(VectorReduce, EmptyVector) {
   Vec v;
   EXPECT_EQ(v.sum(), 0);
@@ -87,7 +85,7 @@ TEST(VectorReduce, ExtremesReportTheFirstPosition) {
 
   // Long vectors, with the answer in different blocks and repeated later.
   for (int n : {17, 100, 4096, 4097, 9000, 20000}) {
-    Ints raw(static_cast<std::size_t>(n), 0);
+    IntList raw(static_cast<std::size_t>(n), 0);
     for (int i = 0; i < n; ++i)
       raw[static_cast<std::size_t>(i)] = (i * 37) % 1000 - 500;
     const int pos = n - 5;
@@ -110,14 +108,14 @@ TEST(VectorFill, FillsWriteTheSharedBlock) {
   Vec a = Make({1, 2, 3});
   Vec b(a);
   a.constant(5);
-  EXPECT_EQ(Elements(b), (Ints{5, 5, 5}));
+  EXPECT_EQ(Elements(b), (IntList{5, 5, 5}));
   b.zero();
-  EXPECT_EQ(Elements(a), (Ints{0, 0, 0}));
+  EXPECT_EQ(Elements(a), (IntList{0, 0, 0}));
 
   // Every element gets the value the argument had at the call.
   Vec c = Make({4, 8, 9});
   c.constant(c[1]);
-  EXPECT_EQ(Elements(c), (Ints{8, 8, 8}));
+  EXPECT_EQ(Elements(c), (IntList{8, 8, 8}));
   c.setIndex(2);
   c.zero();
   EXPECT_EQ(c.getIndex(), 2);
@@ -126,15 +124,15 @@ TEST(VectorFill, FillsWriteTheSharedBlock) {
 TEST(VectorFill, DetrendSubtractsTheTruncatedMean) {
   Vec a = Make({1, 2, 4});
   a.detrend();
-  EXPECT_EQ(Elements(a), (Ints{-1, 0, 2}));
+  EXPECT_EQ(Elements(a), (IntList{-1, 0, 2}));
   Vec b = Make({-3, -4});
   b.detrend();
-  EXPECT_EQ(Elements(b), (Ints{0, -1}));
+  EXPECT_EQ(Elements(b), (IntList{0, -1}));
   // A wrapped sum gives a wrapped mean, and the subtraction wraps too.
   Vec c = Make({INT_MAX, 1});
   c.detrend();  // sum INT_MIN, mean -1073741824
   EXPECT_EQ(Elements(c),
-            (Ints{static_cast<int>(2147483647u + 1073741824u), 1073741825}));
+            (IntList{static_cast<int>(2147483647u + 1073741824u), 1073741825}));
 }
 
 // --- kernels at every level --------------------------------------------------
@@ -153,7 +151,7 @@ TEST(ReduceKernels, EveryLevelMatchesThePlainLoop) {
     SCOPED_TRACE(k->name);
     for (std::size_t n = 0; n <= 70; ++n) {
       for (int range : {7, 0}) {  // small values with ties, or any int
-        Ints buf(n + 3);
+        IntList buf(n + 3);
         for (int& x : buf) {
           x = range ? static_cast<int>(gen() % 15) - range
                     : static_cast<int>(gen());

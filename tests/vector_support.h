@@ -1,13 +1,16 @@
 // SPDX-License-Identifier: MIT
 // Test support for QmMathLA::vector<int>: building one from a list, its
 // elements, and its five fields read through a mirror of its standard layout,
-// so tests can check shared counts and block identity.
+// so tests can check shared counts and block identity; and the text that a
+// value prints.
 
 #ifndef QMDATA_TESTS_VECTOR_SUPPORT_H_
 #define QMDATA_TESTS_VECTOR_SUPPORT_H_
 
 #include <atomic>
 #include <cstring>
+#include <sstream>
+#include <string>
 #include <thread>
 #include <type_traits>
 #include <vector>
@@ -15,6 +18,8 @@
 #include "mathla/vector.h"
 
 using Vec = QmMathLA::vector<int>;
+// Elements as a list, to compare with Elements(v).
+using IntList = std::vector<int>;
 
 struct VectorFields {
   int n;
@@ -54,6 +59,22 @@ inline bool AllFieldsZero(const Vec& v) {
   const VectorFields f = FieldsOf(v);
   return f.n == 0 && f.data == nullptr && f.index == 0 && f.refs == nullptr &&
          f.lock == nullptr;
+}
+
+// The text value prints: with a width, its line through print or Print;
+// without one, what operator<< writes. A non-const value takes the non-const
+// overloads.
+template <typename T, typename... Width>
+std::string Printed(T&& value, Width... width) {
+  std::ostringstream os;
+  if constexpr (sizeof...(width) == 0) {
+    os << value;
+  } else if constexpr (requires { value.print(os, width...); }) {
+    value.print(os, width...);
+  } else {
+    value.Print(os, width...);
+  }
+  return os.str();
 }
 
 // A reusable rendezvous of n threads that spins with a yield, so that the

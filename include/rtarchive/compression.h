@@ -47,8 +47,8 @@ class QMDATA_RTARCHIVE_EXPORT CZLibCompression {
 
  private:
   struct Blocks;
-  // Made on first use (null until then).
-  Blocks* Book();
+  // m_blocks, made on first use; null when there is no memory for it.
+  Blocks* EnsureBlocks();
   Blocks* m_blocks;  // blocks handed out, freed by the destructor; may be null
 };
 

@@ -39,9 +39,9 @@ struct CZLibCompression::Blocks {
     for (void* p : handed_out) std::free(p);
   }
 
-  // Records p as handed out; frees it and returns false when even that
-  // bookkeeping has no memory.
-  bool Keep(void* p) {
+  // Takes p into the list of blocks handed out; frees it and returns false
+  // when even that list has no memory.
+  bool Adopt(void* p) {
     try {
       handed_out.push_back(p);
       return true;
@@ -57,7 +57,7 @@ struct CZLibCompression::Blocks {
 // takes no allocation at all.
 CZLibCompression::CZLibCompression() : m_blocks(nullptr) {}
 
-CZLibCompression::Blocks* CZLibCompression::Book() {
+CZLibCompression::Blocks* CZLibCompression::EnsureBlocks() {
   // The throwing form, caught: it reaches a program's replacement of the
   // global operator new, which some runtimes' nothrow form bypasses.
   if (m_blocks == nullptr) {
@@ -81,8 +81,8 @@ bool CZLibCompression::Compress(const void* in, unsigned long in_len,
   if (out == nullptr || (in == nullptr && in_len != 0)) return false;
   static const unsigned char kNothing = 0;
   if (in_len == 0) in = &kNothing;
-  Blocks* book = Book();
-  if (book == nullptr) return false;
+  Blocks* blocks = EnsureBlocks();
+  if (blocks == nullptr) return false;
   // A codec per call: its state is the thread's, lent and given back.
   qmdata::detail::ZlibCodec codec;
   const unsigned long bound = codec.Bound(in_len);
@@ -94,7 +94,7 @@ bool CZLibCompression::Compress(const void* in, unsigned long in_len,
     std::free(block);
     return false;
   }
-  if (!book->Keep(block)) return false;
+  if (!blocks->Adopt(block)) return false;
   out_len = n;
   *out = block;
   return true;
@@ -104,8 +104,8 @@ bool CZLibCompression::Decompress(void* in, unsigned long in_len,
                                   unsigned long raw_len, void** out) {
   if (out == nullptr) return false;
   if (!RawLengthPossible(in_len, raw_len)) return false;
-  Blocks* book = Book();
-  if (book == nullptr) return false;
+  Blocks* blocks = EnsureBlocks();
+  if (blocks == nullptr) return false;
   void* block = std::malloc(raw_len == 0 ? 1 : raw_len);
   if (block == nullptr) return false;
   qmdata::detail::ZlibCodec codec;
@@ -113,7 +113,7 @@ bool CZLibCompression::Decompress(void* in, unsigned long in_len,
     std::free(block);
     return false;
   }
-  if (!book->Keep(block)) return false;
+  if (!blocks->Adopt(block)) return false;
   *out = block;
   return true;
 }

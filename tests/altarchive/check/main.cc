@@ -52,7 +52,7 @@ int main() {
       std::istringstream is(bytes.substr(0, bytes.size() / 2));
       QmRTArchive in(is);
       Vec cut(1, nullptr, 0);
-      Check(ThrownInt([&] { cut.Serialize(in, compressed); }) == -1,
+      Check(OutcomeOf([&] { cut.Serialize(in, compressed); }) == kMinusOne,
             what + ": cut gives -1");
       Check(std::string(QmLastRecordFailure().record) == "vector record" &&
                 QmLastRecordFailure().offset == -1,
@@ -76,7 +76,7 @@ int main() {
         "slice and tag round trip");
   std::istringstream cut(os.str().substr(0, os.str().size() - 3));
   QmRTArchive in_cut(cut);
-  Check(ThrownInt([&] { in_cut >> slice_back >> tag_back; }) == -1,
+  Check(OutcomeOf([&] { in_cut >> slice_back >> tag_back; }) == kMinusOne,
         "cut tag gives -1");
   Check(std::string(QmLastRecordFailure().record) == "quality tag",
         std::string("tag reason: ") + QmLastRecordFailure().message);
