@@ -48,6 +48,7 @@ expect_status 2 "$WORK/missing.bin"
 "$VENV/bin/qmdata-dump" --version | grep -qx "qmdata-dump $(sed -n 's/^__version__ = "\(.*\)"/\1/p' python/qmdata_format.py)"
 "$VENV/bin/qmdata-dump" --guess "$WORK/example.bin" | tee "$WORK/guess.txt"
 sed -n 2p "$WORK/guess.txt" | grep -qx '  --records slice,vector:z,qualtag'
+expect_status 1 "$WORK/example-xy.bin" --guess # no order reads the last 2 bytes
 "$VENV/bin/qmdata-dump" --plot "$WORK/example.png" "$WORK/example.bin"
 [ "$(head -c 8 "$WORK/example.png" | od -An -tx1 | tr -d ' ')" = 89504e470d0a1a0a ]
 [ "$(stat -c %s "$WORK/example.png")" -gt 20000 ]

@@ -27,6 +27,7 @@ struct (numpy converts no faster and takes longer to import).
 
 import argparse
 import heapq
+import importlib.util
 import json
 import os
 import struct
@@ -644,9 +645,7 @@ def main(argv=None):
 
 def _plot_command(prog, args, data):
     """--plot: the records as named or, without --records, as best guessed."""
-    try:
-        import matplotlib  # noqa: F401  (only whether it is there)
-    except ImportError:
+    if importlib.util.find_spec("matplotlib") is None:
         print("%s: --plot needs matplotlib (Debian: apt-get install python3-matplotlib)"
               % prog, file=sys.stderr)
         return 2
