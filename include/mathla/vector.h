@@ -48,11 +48,14 @@
 //   std::ranges::sort(a);                  // sorts the shared block
 //   std::span<const int> s(a);             // a[0] .. a[elems() - 1]
 //
-// These are non-virtual inline members, found by std::ranges::begin with no
-// header beyond this one. They come in a non-const form handing out int*
-// and a const form handing out const int*, so a std::span<int> or a sort
-// needs a vector that is not const, as for the standard containers. They
-// never move the cursor. A span or iterator is valid while some vector
+// These are non-virtual inline members rather than free functions: the
+// std::ranges customisation points and range-for look for members first,
+// nothing else need be declared or found by lookup, and the object keeps its
+// layout. Each comes in a non-const form handing out int* (without it
+// std::ranges::begin on a vector would find only the const one, and
+// std::span<int> and the sorts would not compile) and a const form handing
+// out const int*, as the standard containers do. They never move the
+// cursor. A span or iterator is valid while some vector
 // holds the block: assigning, loading or destroying the last sharer ends it.
 
 #ifndef QMDATA_MATHLA_VECTOR_H_
