@@ -122,22 +122,24 @@ class QMDATA_TEMPLATE vector {
   vector& operator=(const vector& src);
 
   // Number of elements.
-  int elems() const noexcept { return m_n; }
+  QMDATA_INLINE int elems() const noexcept { return m_n; }
   // Hands ownership of the element array to the caller (free it with
   // delete[]); sharers keep using it and the library never frees it. Returns
   // null for an empty or adopted vector, or a block already unhooked.
   // Ignoring the result leaks the array.
   [[nodiscard]] T* unhook();
-  static constexpr int GetVersion() noexcept { return 1; }
+  QMDATA_INLINE static constexpr int GetVersion() noexcept { return 1; }
 
   // The elements as a standard contiguous range; null and 0 when empty.
-  T* data() noexcept { return m_data; }
-  const T* data() const noexcept { return m_data; }
-  std::size_t size() const noexcept { return static_cast<std::size_t>(m_n); }
-  T* begin() noexcept { return m_data; }
-  const T* begin() const noexcept { return m_data; }
-  T* end() noexcept { return m_data + m_n; }
-  const T* end() const noexcept { return m_data + m_n; }
+  QMDATA_INLINE T* data() noexcept { return m_data; }
+  QMDATA_INLINE const T* data() const noexcept { return m_data; }
+  QMDATA_INLINE std::size_t size() const noexcept {
+    return static_cast<std::size_t>(m_n);
+  }
+  QMDATA_INLINE T* begin() noexcept { return m_data; }
+  QMDATA_INLINE const T* begin() const noexcept { return m_data; }
+  QMDATA_INLINE T* end() noexcept { return m_data + m_n; }
+  QMDATA_INLINE const T* end() const noexcept { return m_data + m_n; }
 
   // Element access. Indexes wrap modulo elems(); a negative index counts from
   // the end (-1 is the last element). Throws std::out_of_range when empty.
@@ -151,7 +153,7 @@ class QMDATA_TEMPLATE vector {
   T* operator++(int) const;
   T* operator--() const;
   T* operator--(int) const;
-  int getIndex() const noexcept { return m_index; }
+  QMDATA_INLINE int getIndex() const noexcept { return m_index; }
   // Cursor = index wrapped like operator[]; 0 when empty.
   void setIndex(int index) const;
 
