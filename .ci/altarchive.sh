@@ -4,8 +4,8 @@
 # archive of tests/altarchive (the fixed archive interface alone, an
 # encoding of its own) is installed as a CMake package, qmdata is built and
 # installed against it with -DQMDATA_RTARCHIVE_PACKAGE/-DQMDATA_RTARCHIVE_TARGET,
-# and tests/altarchive/check runs every record's round trip and failure
-# through it.
+# and the conformance check (tests/altarchive/check) runs against that
+# installed qmdata, then as users run it (scripts/dev.sh archive-check).
 #
 #   .ci/altarchive.sh [scratch dir]      (default: build/altarchive)
 set -euo pipefail
@@ -14,7 +14,7 @@ src=$PWD
 work=${1:-$src/build/altarchive}
 # shellcheck source=.ci/lib.sh
 . .ci/lib.sh
-need_packages cmake ninja-build g++ zlib1g-dev
+need_packages cmake ninja-build g++ pkg-config zlib1g-dev
 rm -rf "$work"
 stage=$work/prefix
 
@@ -25,7 +25,8 @@ cmake --install "$work/altarchive" --prefix "$stage" >/dev/null
 
 cmake -S "$src" -B "$work/qmdata" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_PREFIX_PATH="$stage" -DQMDATA_RTARCHIVE_PACKAGE=altarchive \
-  -DQMDATA_RTARCHIVE_TARGET=altarchive::rtarchive >/dev/null
+  -DQMDATA_RTARCHIVE_TARGET=altarchive::rtarchive \
+  -DQMDATA_RTARCHIVE_PKGCONFIG=altarchive >/dev/null
 cmake --build "$work/qmdata" -j2 >/dev/null
 cmake --install "$work/qmdata" --prefix "$stage" >/dev/null
 # Only the value classes are installed, and no header of qmdata's own archive.
@@ -35,6 +36,13 @@ if [ -e "$stage/include/qmdata/rtarchive" ] || compgen -G "$stage/lib*/libqmdata
 fi
 
 cmake -S tests/altarchive/check -B "$work/check" -G Ninja \
-  -DCMAKE_PREFIX_PATH="$stage" >/dev/null
+  -DCMAKE_PREFIX_PATH="$stage" -DQMDATA_CHECK_QMDATA=installed >/dev/null
 cmake --build "$work/check" >/dev/null
-LD_LIBRARY_PATH="$stage/lib:$stage/lib/$(gcc -print-multiarch)" "$work/check/altarchive_check"
+LD_LIBRARY_PATH="$stage/lib:$stage/lib/$(gcc -print-multiarch)" "$work/check/archive_check"
+# With pkg-config: qmdata.pc requires the archive's module.
+pcdir=$(dirname "$(find "$stage" -name qmdata.pc -print -quit)")
+# shellcheck disable=SC2046
+g++ -std=c++20 -Itests tests/altarchive/check/main.cc -o "$work/check-pc" \
+  $(PKG_CONFIG_PATH="$pcdir" pkg-config --cflags --libs qmdata)
+LD_LIBRARY_PATH="$stage/lib:$stage/lib/$(gcc -print-multiarch)" "$work/check-pc" | tail -1
+scripts/dev.sh archive-check altarchive altarchive::rtarchive "$stage"

@@ -33,7 +33,14 @@ remove_package() { apt-get remove -y -qq libqmdata-dev >/dev/null; }
 use_package() {
   echo "package: $deb"
   dpkg-deb --field "$deb" Package Version Architecture Depends
-  dpkg-deb --contents "$deb"
+  local contents doc
+  contents=$(dpkg-deb --contents "$deb")
+  echo "$contents"
+  # README.md's links to the usage and format documents work where it lies.
+  for doc in USAGE FORMAT; do
+    grep -q " \./usr/share/doc/qmdata/docs/$doc\.md$" <<<"$contents" ||
+      { echo "package.sh: docs/$doc.md is not installed beside README.md" >&2; exit 1; }
+  done
   apt-get install -y -qq "$deb" >/dev/null
   trap remove_package EXIT
   trap 'exit 143' TERM

@@ -6,12 +6,13 @@
 # damaged records, which the C++ loaders must load equal or refuse
 # (tests/crosscheck_test.cc). Builds the default preset when needed. Then
 # installs the module (pip install ./python) into a venv, offline, and runs
-# its qmdata-dump command on the example's file.
+# its qmdata-dump command on the example's file: dump, --version, --guess
+# and --plot (a PNG with matplotlib; exit status 2 without it).
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 cd "$ROOT"
 source "$ROOT/.ci/lib.sh"
-need_packages python3 python3-venv python3-setuptools python3-wheel cmake ninja-build g++ zlib1g-dev libdeflate-dev libgtest-dev
+need_packages python3 python3-venv python3-setuptools python3-wheel python3-matplotlib cmake ninja-build g++ zlib1g-dev libdeflate-dev libgtest-dev
 
 BUILD=$ROOT/build/default
 WORK=$ROOT/build/python-crosscheck
@@ -44,4 +45,15 @@ expect_status() { # N FILE ARG...: qmdata-dump exits with status N
 expect_status 0 "$WORK/example-xy.bin"
 expect_status 1 "$WORK/example-xy.bin" --strict
 expect_status 2 "$WORK/missing.bin"
+"$VENV/bin/qmdata-dump" --version | grep -qx "qmdata-dump $(sed -n 's/^__version__ = "\(.*\)"/\1/p' python/qmdata_format.py)"
+"$VENV/bin/qmdata-dump" --guess "$WORK/example.bin" | tee "$WORK/guess.txt"
+sed -n 2p "$WORK/guess.txt" | grep -qx '  --records slice,vector:z,qualtag'
+expect_status 1 "$WORK/example-xy.bin" --guess # no order reads the last 2 bytes
+"$VENV/bin/qmdata-dump" --plot "$WORK/example.png" "$WORK/example.bin"
+[ "$(head -c 8 "$WORK/example.png" | od -An -tx1 | tr -d ' ')" = 89504e470d0a1a0a ]
+[ "$(stat -c %s "$WORK/example.png")" -gt 20000 ]
+# Without matplotlib (-S: no site packages), one line and exit status 2.
+rc=0
+/usr/bin/python3 -S python/qmdata_format.py --plot "$WORK/none.png" "$WORK/example.bin" 2>"$WORK/none.txt" || rc=$?
+[ "$rc" = 2 ] && [ "$(wc -l <"$WORK/none.txt")" = 1 ]
 echo "crosscheck: qmdata-dump installed and run"

@@ -9,6 +9,8 @@ record:
 
     python3 python/qmdata_format.py --records slice,vector:z,qualtag FILE
     qmdata-dump --summary --records slice,vector:z,qualtag FILE
+    qmdata-dump --guess FILE            # which record orders read FILE?
+    qmdata-dump --plot OUT.png FILE     # draw its vectors (matplotlib)
 
 As a module:
 
@@ -24,12 +26,16 @@ struct (numpy converts no faster and takes longer to import).
 """
 
 import argparse
+import heapq
+import importlib.util
 import json
 import os
 import struct
 import sys
 import zlib
 from array import array
+
+__version__ = "1.1.0"
 
 START_TAG = b"<StartVector>"
 END_TAG = b"<EndVector>"
@@ -348,6 +354,169 @@ def _reads_as(data, at, kind):
         return False
 
 
+# --- guessing the record order and plotting -----------------------------------
+
+# How unlikely a record of each kind is to be a chance reading: a vector or a
+# slice passes tag checks, a range or a quality tag almost any 12 or 4 bytes.
+_GUESS_WEIGHT = {"slice": 1, "vector": 1, "vector:z": 1, "range": 3, "qualtag": 3}
+
+
+_GUESS_COUNT_CAP = 10 ** 6
+# What the bytes at a record's start must be for the record to have a chance:
+# (offset in the record, bytes) of its start tag, or the values its first int
+# may take (ranges: any version up to 1). A cheap filter before the reader.
+_TAGGED = string(START_TAG)
+_GUESS_START = {"vector": (0, _TAGGED), "vector:z": (0, _TAGGED), "slice": (4, _TAGGED)}
+
+
+def _record_end(data, at, kind):
+    """Where a record of kind read at offset at ends, or None if it does not read."""
+    if kind in _GUESS_START:
+        skip, tag = _GUESS_START[kind]
+        if data[at + skip:at + skip + len(tag)] != tag:
+            return None
+    elif len(data) - at >= 4:
+        first = struct.unpack_from("<i", data, at)[0]
+        if first > 1 or (kind == "qualtag" and first < 0):
+            return None
+    r = Reader(data, at)
+    try:
+        _read_value(r, kind)
+    except FormatError:
+        return None
+    return r.pos
+
+
+def guess_orders(data, limit=5):
+    """The record orders that read all of data, most plausible first.
+
+    Returns (orders, count, longest): at most limit orders (lists of kinds),
+    the number of orders there are in all (at most _GUESS_COUNT_CAP: that
+    many or more), and, for a file that no order
+    reads, (offset, kinds) of the order that reads the most bytes. Fewer
+    records, and fewer ranges and quality tags, are more plausible. Each
+    offset is read at most once per kind, so the work grows with the bytes
+    that record starts can reach, not with the number of orders."""
+    size = len(data)
+    edges = {}  # offset -> [(kind, end)]
+    todo = [0]
+    while todo:
+        at = todo.pop()
+        if at in edges or at >= size:
+            continue
+        edges[at] = [(k, e) for k in KINDS for e in [_record_end(data, at, k)]
+                     if e is not None]
+        todo.extend(e for _, e in edges[at])
+    # From the end back: the least weight of an order from each offset to
+    # the end of the file, and the number of such orders.
+    best, count = {size: 0}, {size: 1}
+    for at in sorted(edges, reverse=True):
+        ways = [e for _, e in edges[at] if e in best]
+        if ways:
+            best[at] = min(_GUESS_WEIGHT[k] + best[e] for k, e in edges[at] if e in best)
+            count[at] = min(sum(count[e] for e in ways), _GUESS_COUNT_CAP)
+    if 0 not in best:
+        came = {0: None}  # offset -> (kind, offset before) of one reading
+        for at in sorted(edges):
+            for k, e in edges[at]:
+                if at in came and e not in came:
+                    came[e] = (k, at)
+        far = max(came)
+        kinds, at = [], far
+        while came[at]:
+            kinds.append(came[at][0])
+            at = came[at][1]
+        return [], 0, (far, kinds[::-1])
+    # Best-first over partial orders, ranked by their weight so far plus the
+    # least weight to the end: whole orders come out cheapest first.
+    orders, heap, tie = [], [(best[0], 0, 0, 0, None)], 0
+    while heap and len(orders) < limit:
+        f, _, _, at, chain = heapq.heappop(heap)
+        if at == size:
+            kinds = []
+            while chain:
+                kinds.append(chain[0])
+                chain = chain[1]
+            orders.append(kinds[::-1])
+            continue
+        g = f - best[at]
+        for k, e in edges[at]:
+            if e in best:
+                tie += 1
+                heapq.heappush(heap, (g + _GUESS_WEIGHT[k] + best[e], -e, tie, e, (k, chain)))
+    return orders, count[0], None
+
+
+def guess_report(data, name):
+    """The --guess text and exit status: 0 when some order reads all of data."""
+    orders, count, longest = guess_orders(data)
+    if not orders:
+        far, kinds = longest
+        text = ("%s: no order of record kinds reads all %d bytes" % (name, len(data)))
+        if kinds:
+            text += ("; the longest reading stops at byte offset %d: --records %s"
+                     % (far, ",".join(kinds)))
+        return text, 1
+    lines = ["%s: %s order%s of record kinds read%s all %d bytes%s:"
+             % (name, count if count < _GUESS_COUNT_CAP else "%d or more" % count,
+                "" if count == 1 else "s", "s" if count == 1 else "",
+                len(data), ", most plausible first" if count > 1 else "")]
+    lines += ["  --records " + ",".join(o) for o in orders]
+    if count > len(orders):
+        lines.append("  (and %s more)" % (count - len(orders) if count < _GUESS_COUNT_CAP
+                                          else "many"))
+    return "\n".join(lines), 0
+
+
+def decimate(values, buckets=1000):
+    """values cut into at most buckets runs of equal length (the last may be
+    shorter): a list of (first index, minimum, maximum, mean) per run, so a
+    display keeps every spike. Each run is one value when there are few."""
+    step = max(1, -(-len(values) // buckets))
+    out = []
+    for i in range(0, len(values), step):
+        part = values[i:i + step]
+        out.append((i, min(part), max(part), sum(part) / len(part)))
+    return out
+
+
+def plot_vectors(records, out, title=""):
+    """Draws every vector record into the PNG file out, one panel each.
+
+    Returns the number of panels; raises ImportError without matplotlib."""
+    import matplotlib
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+    vectors = [(i, r) for i, r in enumerate(records, 1) if r["kind"] in ("vector", "vector:z")]
+    if not vectors:
+        return 0
+    fig, axes = plt.subplots(len(vectors), 1, squeeze=False,
+                             figsize=(10, 2.2 * len(vectors) + 0.6))
+    for ax, (i, r) in zip(axes[:, 0], vectors):
+        runs = decimate(r["value"])
+        xs = [run[0] for run in runs]
+        if len(runs) == len(r["value"]):
+            ax.plot(xs, [run[1] for run in runs], linewidth=0.8)
+            shown = ""
+        else:
+            ax.fill_between(xs, [run[1] for run in runs], [run[2] for run in runs],
+                            step="post", alpha=0.35, linewidth=0, label="min to max")
+            ax.plot(xs, [run[3] for run in runs], linewidth=0.8, drawstyle="steps-post",
+                    label="mean")
+            ax.legend(loc="upper right", fontsize=7)
+            shown = ", %d runs of %d: min to max, mean" % (len(runs), xs[1])
+        ax.set_title("record %d (%s): %d elements%s" % (i, r["kind"], len(r["value"]), shown),
+                     fontsize=9)
+        ax.set_xlim(0, max(len(r["value"]) - 1, 1))
+    axes[-1, 0].set_xlabel("element index")
+    if title:
+        fig.suptitle(title, fontsize=10)
+    fig.tight_layout()
+    fig.savefig(out, dpi=100)
+    plt.close(fig)
+    return len(vectors)
+
+
 def _ints_summary(name, ints):
     line = " %s=%d" % (name, len(ints))
     return line + (" min=%d max=%d" % (min(ints), max(ints)) if ints else "")
@@ -399,38 +568,58 @@ EPILOG = """record kinds:
 %s
 
 Name the records in the order the file holds them, and each vector in the
-form it was written in: the bytes do not say.
+form it was written in: the bytes do not say (--guess lists the orders
+that fit).
 
 exit status:
   0  the file reads as the records named; bytes after the last record are
      reported on stderr and left unread, as the C++ library leaves them
   1  it does not: the message names the record (from 1), its kind, the byte
      offset and what is wrong; with --strict, bytes after the last record
-  2  a usage error, or a file that cannot be opened""" % "\n".join(
+  2  a usage error, or a file that cannot be opened; --plot without matplotlib
+--guess exits 0 when some order reads the whole file, else 1; --plot exits 0
+when it drew a vector, 1 when the file does not read or holds no vector.""" % "\n".join(
     "  %-9s %s" % kv for kv in KINDS.items())
 
 
 def main(argv=None):
     ap = argparse.ArgumentParser(
-        description="Prints the records of a qmdata archive file as JSON.",
+        description="Prints the records of a qmdata archive file as JSON, guesses "
+        "their order or draws its vectors.",
         epilog=EPILOG, formatter_class=argparse.RawDescriptionHelpFormatter)
-    ap.add_argument("--records", required=True, type=_kind_list, metavar="KIND,...",
-                    help="the file's records in order, e.g. slice,vector:z,qualtag")
+    ap.add_argument("--version", action="version", version="%(prog)s " + __version__)
+    ap.add_argument("--records", type=_kind_list, metavar="KIND,...",
+                    help="the file's records in order, e.g. slice,vector:z,qualtag "
+                    "(needed unless --guess; --plot without it takes the best guess)")
     form = ap.add_mutually_exclusive_group()
     form.add_argument("--summary", action="store_true",
                       help="one line per record: index, kind, offset, size and, for "
                       "vectors, count, min and max")
     form.add_argument("--pretty", action="store_true", help="indented JSON")
+    form.add_argument("--guess", action="store_true",
+                      help="list the record orders that read the whole file, most "
+                      "plausible first (exit status 1 when none does)")
+    form.add_argument("--plot", metavar="OUT.png",
+                      help="draw each vector record into OUT.png, one panel each "
+                      "(needs matplotlib)")
     ap.add_argument("--strict", action="store_true",
                     help="refuse bytes after the last record (exit status 1)")
     ap.add_argument("file", metavar="FILE", help="the archive file")
     args = ap.parse_args(argv)
+    if args.records is None and not (args.guess or args.plot):
+        ap.error("--records is needed (or --guess to find it)")
     try:
         with open(args.file, "rb") as f:
             data = f.read()
     except OSError as e:
         print("%s: %s: %s" % (ap.prog, args.file, e.strerror or e), file=sys.stderr)
         return 2
+    if args.guess:
+        text, status = guess_report(data, args.file)
+        print(text)
+        return status
+    if args.plot:
+        return _plot_command(ap.prog, args, data)
     try:
         records = read_records(data, args.records, args.strict)
     except FormatError as e:
@@ -451,6 +640,36 @@ def main(argv=None):
         print("%s: %s: note: %d bytes follow the last record, from byte offset %d; "
               "left unread, as the library leaves them (--strict refuses them)"
               % (ap.prog, args.file, len(data) - end, end), file=sys.stderr)
+    return 0
+
+
+def _plot_command(prog, args, data):
+    """--plot: the records as named or, without --records, as best guessed."""
+    if importlib.util.find_spec("matplotlib") is None:
+        print("%s: --plot needs matplotlib (Debian: apt-get install python3-matplotlib)"
+              % prog, file=sys.stderr)
+        return 2
+    kinds = args.records
+    if kinds is None:
+        orders = guess_orders(data, 1)[0]
+        if not orders:
+            print("%s: %s: no record order reads the whole file; name it with --records"
+                  % (prog, args.file), file=sys.stderr)
+            return 1
+        kinds = orders[0]
+        print("%s: %s: read as --records %s (the best guess)"
+              % (prog, args.file, ",".join(kinds)), file=sys.stderr)
+    try:
+        records = read_records(data, kinds, args.strict)
+    except FormatError as e:
+        print("%s: %s: %s" % (prog, args.file, e), file=sys.stderr)
+        return 1
+    panels = plot_vectors(records, args.plot, os.path.basename(args.file))
+    if not panels:
+        print("%s: %s: no vector record to draw" % (prog, args.file), file=sys.stderr)
+        return 1
+    print("%s: %d vector panel%s drawn into %s"
+          % (prog, panels, "" if panels == 1 else "s", args.plot), file=sys.stderr)
     return 0
 
 

@@ -7,6 +7,13 @@
 #   scripts/dev.sh example   build and run the round-trip example
 #   scripts/dev.sh test      build and run every unit test
 #   scripts/dev.sh bench     build the benchmarks (Release) and run them
+#   scripts/dev.sh archive-check PACKAGE TARGET [PREFIX]
+#                            the records' conformance check against another
+#                            archive library, installed as the CMake package
+#                            PACKAGE (below PREFIX) with the target TARGET:
+#                            names each member missing, then builds qmdata
+#                            against it and reports each member's behaviour
+#                            and every record's round trips and failures
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -64,8 +71,27 @@ case "${1:-}" in
     cmake --build --preset release
     for b in build/release/bench/*_bench; do "$b"; done
     ;;
+  archive-check)
+    [ $# -ge 3 ] || { echo "usage: $0 archive-check PACKAGE TARGET [PREFIX]" >&2; exit 2; }
+    need_packages "${base[@]}"
+    dir=$PWD/build/archive-check-${2//[^A-Za-z0-9_.-]/_}
+    log=$dir.log
+    mkdir -p build
+    echo "checking the archive library $3 (package $2; log: $log) ..."
+    rc=0
+    cmake -S tests/altarchive/check -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+      -DCMAKE_PREFIX_PATH="${4:-}" -DQMDATA_CHECK_ARCHIVE_PACKAGE="$2" \
+      -DQMDATA_CHECK_ARCHIVE_TARGET="$3" >"$log" 2>&1 || rc=$?
+    sed -n 's/^-- archive member: /member  /p' "$log"
+    if [ $rc -ne 0 ]; then
+      sed -n '/^CMake Error/,$p' "$log" >&2
+      exit 1
+    fi
+    cmake --build "$dir" --target archive_check >>"$log" 2>&1 || { cat "$log"; exit 1; }
+    "$dir/archive_check"
+    ;;
   *)
-    echo "usage: $0 example|test|bench" >&2
+    echo "usage: $0 example|test|bench|archive-check PACKAGE TARGET [PREFIX]" >&2
     exit 2
     ;;
 esac

@@ -39,10 +39,29 @@
 //     leaves the vector as it was. A wrong or missing end tag after that
 //     throws -1 and the vector keeps the loaded elements. After every -1,
 //     QmLastRecordFailure() says why.
+//
+// Standard ranges. A vector is a contiguous, sized range of its elements
+// (data, size, begin, end), so range-for, the std::ranges algorithms and
+// std::span work on it:
+//
+//   for (int x : a) total += x;
+//   std::ranges::sort(a);                  // sorts the shared block
+//   std::span<const int> s(a);             // a[0] .. a[elems() - 1]
+//
+// These are non-virtual inline members rather than free functions: the
+// std::ranges customisation points and range-for look for members first,
+// nothing else need be declared or found by lookup, and the object keeps its
+// layout. Each comes in a non-const form handing out int* (without it
+// std::ranges::begin on a vector would find only the const one, and
+// std::span<int> and the sorts would not compile) and a const form handing
+// out const int*, as the standard containers do. They never move the
+// cursor. A span or iterator is valid while some vector
+// holds the block: assigning, loading or destroying the last sharer ends it.
 
 #ifndef QMDATA_MATHLA_VECTOR_H_
 #define QMDATA_MATHLA_VECTOR_H_
 
+#include <cstddef>
 #include <iosfwd>
 
 #include "qmdata/export.h"
@@ -103,12 +122,24 @@ class QMDATA_TEMPLATE vector {
   vector& operator=(const vector& src);
 
   // Number of elements.
-  int elems() const { return m_n; }
+  QMDATA_INLINE int elems() const noexcept { return m_n; }
   // Hands ownership of the element array to the caller (free it with
   // delete[]); sharers keep using it and the library never frees it. Returns
   // null for an empty or adopted vector, or a block already unhooked.
-  T* unhook();
-  static int GetVersion() { return 1; }
+  // Ignoring the result leaks the array.
+  [[nodiscard]] T* unhook();
+  QMDATA_INLINE static constexpr int GetVersion() noexcept { return 1; }
+
+  // The elements as a standard contiguous range; null and 0 when empty.
+  QMDATA_INLINE T* data() noexcept { return m_data; }
+  QMDATA_INLINE const T* data() const noexcept { return m_data; }
+  QMDATA_INLINE std::size_t size() const noexcept {
+    return static_cast<std::size_t>(m_n);
+  }
+  QMDATA_INLINE T* begin() noexcept { return m_data; }
+  QMDATA_INLINE const T* begin() const noexcept { return m_data; }
+  QMDATA_INLINE T* end() noexcept { return m_data + m_n; }
+  QMDATA_INLINE const T* end() const noexcept { return m_data + m_n; }
 
   // Element access. Indexes wrap modulo elems(); a negative index counts from
   // the end (-1 is the last element). Throws std::out_of_range when empty.
@@ -122,7 +153,7 @@ class QMDATA_TEMPLATE vector {
   T* operator++(int) const;
   T* operator--() const;
   T* operator--(int) const;
-  int getIndex() const { return m_index; }
+  QMDATA_INLINE int getIndex() const noexcept { return m_index; }
   // Cursor = index wrapped like operator[]; 0 when empty.
   void setIndex(int index) const;
 
@@ -142,23 +173,23 @@ class QMDATA_TEMPLATE vector {
   vector& operator/=(const T& divisor);
 
   // Value forms: a deep copy of this vector with the compound rule applied.
-  vector operator+(const vector& other);
-  vector operator+(const rowcol<T>& view);
-  vector operator-(const vector& other);
-  vector operator-(const rowcol<T>& view);
-  vector operator^(const vector& other);
-  vector operator^(const rowcol<T>& view);
-  vector operator*(const T& factor);
-  vector operator/(const T& divisor);
+  [[nodiscard]] vector operator+(const vector& other);
+  [[nodiscard]] vector operator+(const rowcol<T>& view);
+  [[nodiscard]] vector operator-(const vector& other);
+  [[nodiscard]] vector operator-(const rowcol<T>& view);
+  [[nodiscard]] vector operator^(const vector& other);
+  [[nodiscard]] vector operator^(const rowcol<T>& view);
+  [[nodiscard]] vector operator*(const T& factor);
+  [[nodiscard]] vector operator/(const T& divisor);
   // Row vector times the matrix (or its transpose when m_trans is non-zero).
-  vector operator*(const matrix<T>& m);
+  [[nodiscard]] vector operator*(const matrix<T>& m);
   // Dot products over the common length, wrapping.
-  T operator*(const vector& other);
-  T operator*(const rowcol<T>& view);
+  [[nodiscard]] T operator*(const vector& other);
+  [[nodiscard]] T operator*(const rowcol<T>& view);
 
   // 1 when counts and elements are equal, else 0.
-  int operator==(const vector& other) const;
-  int operator!=(const vector& other) const;
+  [[nodiscard]] int operator==(const vector& other) const;
+  [[nodiscard]] int operator!=(const vector& other) const;
   // Counts equal and every |a[i] - b[i]| (wrapped difference) <= tolerance.
   bool equals(vector& other) const;
   bool equals(vector& other, double tolerance) const;

@@ -33,4 +33,15 @@
 #define QMDATA_TEMPLATE_INSTANCE
 #endif
 
+// QMDATA_INLINE marks the vector's members defined in its class. A DLL does
+// not export them and the explicit instantiation declaration keeps a
+// program from making its own copies, so where the compiler does not inline
+// them (GCC at -O0) a program using the DLL would fail to link; forced
+// inline, every build of the program inlines them.
+#if defined(_WIN32) && !defined(QMDATA_STATIC) && defined(__GNUC__)
+#define QMDATA_INLINE __attribute__((always_inline))
+#else
+#define QMDATA_INLINE
+#endif
+
 #endif  // QMDATA_QMDATA_EXPORT_H_

@@ -21,6 +21,13 @@ build_and_run() {  # SCRATCH CMAKE-ARGS...
   cmake --build "$work/cmake" >>"$work.log" 2>&1 || { cat "$work.log"; return 1; }
   "$work/cmake/consumer"
   "$work/cmake/consumer_version"
+  "$work/cmake/consumer_ranges"
+  if cmake --build "$work/cmake" --target consumer_ignored_unhook >"$work.unhook.log" 2>&1 ||
+    ! grep -q unused-result "$work.unhook.log"; then
+    cat "$work.unhook.log"
+    echo "consumer: ignoring unhook()'s result compiled or failed otherwise" >&2
+    return 1
+  fi
 }
 
 case "$1" in
@@ -53,7 +60,10 @@ case "$1" in
     # shellcheck disable=SC2086
     g++ -std=c++20 "-DQMDATA_PACKAGE_VERSION=\"$version\"" "$here/version.cc" \
       -o "$work/consumer-version-pc" $flags
+    # shellcheck disable=SC2086
+    g++ -std=c++20 "$here/ranges.cc" -o "$work/consumer-ranges-pc" $flags
     LD_LIBRARY_PATH="$libdir" "$work/consumer-pc" >/dev/null
+    LD_LIBRARY_PATH="$libdir" "$work/consumer-ranges-pc" >/dev/null
     LD_LIBRARY_PATH="$libdir" "$work/consumer-version-pc" >/dev/null
     echo "consumer: find_package and pkg-config builds ran (${static[*]:-shared})"
     ;;
