@@ -123,6 +123,10 @@ def damaged_cases():
          "truncated: the block of 1048576 elements needs 4194304 bytes"),
         ("raw_mismatch", "vector:z", zrec(3, 16, len(block), block),
          "the raw length 16 is not 4 times the count 3"),
+        ("count_zeroed", "vector:z", zrec(0, 12, len(block), block),
+         "the raw length 12 is not 0 for the count 0"),
+        ("count_sign", "vector:z", zrec(-2**31 + 3, 12, len(block), block),
+         "the raw length 12 is not 0 for the count -2147483645"),
         ("packed_too_big", "vector:z", zrec(3, 12, 2000, b"x" * 2000),
          "the compressed length 2000 is more than"),
         ("packed_beyond", "vector:z", zrec(3, 12, 1000, block),
@@ -172,7 +176,7 @@ def accepted_cases():
         ("tag_after_nul", "vector", nul_tag + q.vector_record([4, 5])[17:], [4, 5]),
         ("version_neg", "vector", q.vector_record([9])[:17] + q.int32(-1) + q.vector_record([9])[21:], [9]),
         ("count_neg_z", "vector:z", q.string(q.START_TAG) + q.int32(1) + q.int32(-5) +
-         q.uint32(0xFFFFFFFF) + q.uint32(3) + b"abc" + q.string(q.END_TAG), []),
+         q.uint32(0) + q.uint32(3) + b"abc" + q.string(q.END_TAG), []),
         ("zero_block", "vector:z", q.string(q.START_TAG) + q.int32(1) + q.int32(6) +
          q.uint32(24) + q.uint32(0) + q.string(q.END_TAG), [0] * 6),
         ("range_neg", "range", q.range_record(-5, -3), [-5, -3]),

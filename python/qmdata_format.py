@@ -192,6 +192,8 @@ class Reader:
                       "the raw length %d" % (packed_len, raw_len), at + 4)
         self.need(packed_len, "the compressed block")
         if n <= 0:
+            if raw_len != 0:  # every writer stores 0 for no elements
+                self.fail("the raw length %d is not 0 for the count %d" % (raw_len, n), at)
             self.pos += packed_len  # read and dropped, never decoded
             return []
         if raw_len != n * 4:

@@ -106,8 +106,7 @@ std::string Bytes(std::uint64_t n) {
 
 // Reads a tag and refuses it unless it equals tag as a NUL-terminated string.
 // The comparison is of the tag's N bytes with its NUL against a zeroed
-// buffer: the same as strcmp, and it compiles to a few loads where a call to
-// strcmp cost more than reading the whole 1 Ki-element record's tags.
+// buffer: the same as strcmp, in a few loads instead of a call.
 template <std::size_t N>
 void ReadTag(const RecordSteps& at, QmRTArchive& ar, const char (&tag)[N]) {
   static_assert(N <= kTagLimit + 1);
@@ -321,9 +320,12 @@ Vec LoadCompressedElements(RecordSteps& at, QmRTArchive& ar, int n) {
   ar >> raw;
   const std::uint64_t claim =
       n > 0 ? static_cast<std::uint64_t>(n) * kBytesPerElem : 0;
-  if (n > 0 && raw != claim) {
+  // Every writer stores count x 4, and 0 for no elements: a count that a
+  // damaged byte turned to 0 or below is caught here, not loaded as empty.
+  if (raw != claim) {
     at.Refuse(Bytes(claim), Bytes(raw),
-              "raw length " + std::to_string(raw) + " is not 4 x count " +
+              "raw length " + std::to_string(raw) +
+                  (n > 0 ? " is not 4 x count " : " is not 0 for count ") +
                   std::to_string(n));
   }
   at.Item("the compressed length", 4);

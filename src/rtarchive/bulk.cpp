@@ -114,6 +114,7 @@ struct QmRTArchiveBulk::Impl {
 
 void QmRTArchiveBulk::WriteInts(QmRTArchive& ar, const int* data,
                                 std::size_t n) {
+  if (ar.m_storing == 0) ar.RefuseDirection("write of an int array");
   if (n == 0) return;
   if (data == nullptr) {
     ar.Fail("write of an int array from a null pointer", 0, 0);
@@ -136,6 +137,7 @@ void QmRTArchiveBulk::WriteInts(QmRTArchive& ar, const int* data,
 }
 
 void QmRTArchiveBulk::ReadInts(QmRTArchive& ar, int* data, std::size_t n) {
+  if (ar.m_storing != 0) ar.RefuseDirection("read of an int array");
   if (n == 0) return;
   if (data == nullptr)
     ar.Fail("read of an int array into a null pointer", 0, 0);
@@ -183,6 +185,7 @@ QmRTArchiveBulk::Inflated QmRTArchiveBulk::Inflate(QmRTArchive& ar,
                                                    std::uint32_t packed_len,
                                                    std::uint64_t raw_len,
                                                    QmInflateSink& sink) {
+  if (ar.m_storing != 0) ar.RefuseDirection("read of a compressed block");
   // The compressed bytes: in place when the get area holds the block, else
   // read whole when the stream vouches for a short one, else a chunk at a
   // time while decoding.
