@@ -107,13 +107,21 @@ TEST(RecordFailure, FileThatDidNotOpen) {
             "byte offset 0");
 }
 
-// Each thread has its own last failure, and clearing forgets it.
+// Each thread has its own last failure, a kept copy outlives its thread,
+// and clearing forgets it.
 TEST(RecordFailure, PerThreadAndClearable) {
   Why(kQualTag, Ints({7}));
   std::string other;
-  std::thread t([&] { other = QmLastRecordFailure().message; });
+  QmRecordFailure kept{};
+  std::thread t([&] {
+    other = QmLastRecordFailure().message;
+    Why(kRange, Ints({2}));
+    kept = QmLastRecordFailure();
+  });
   t.join();
   EXPECT_EQ(other, "");
+  EXPECT_STREQ(kept.message, "range record: version 2 is above 1 at byte offset 0");
+  EXPECT_STREQ(kept.record, "range record");
   EXPECT_NE(std::string(QmLastRecordFailure().message), "");
   QmClearRecordFailure();
   const QmRecordFailure f = QmLastRecordFailure();

@@ -7,6 +7,7 @@
 #include <exception>
 #include <new>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "qmdata/failure.h"
@@ -26,13 +27,9 @@ struct Refusal {
 // allocates nothing that outlives it, and the thread keeps no memory of the
 // heap. Longer texts are cut, ending in "...".
 struct Failure {
-  char record[96];
-  char expected[128];
-  char found[128];
-  char detail[320];  // what went wrong, without record and offset
-  char message[512];
-  long long offset;
-  bool no_memory;  // there was no memory to say more
+  QmRecordFailure kept;  // what QmLastRecordFailure hands out
+  char detail[320];      // what went wrong, without record and offset
+  bool no_memory;        // there was no memory to say more
 };
 
 // Per-thread state, touched only by its own thread; zero is "none yet".
@@ -47,10 +44,13 @@ constinit thread_local std::uint64_t t_failures  // NOLINT(cppcoreguidelines-avo
 constinit thread_local std::uint64_t t_failures = 0;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
 #endif
 
+// Copies s into dst, NUL-terminated; a text too long for dst is cut and
+// ends in "...".
 template <std::size_t N>
-void Keep(char (&dst)[N], const std::string& s) noexcept {
+void CopyCut(char (&dst)[N], std::string_view s) noexcept {
   if (s.size() < N) {
-    std::memcpy(dst, s.c_str(), s.size() + 1);
+    std::memcpy(dst, s.data(), s.size());
+    dst[s.size()] = '\0';
     return;
   }
   std::memcpy(dst, s.data(), N - 4);
@@ -67,7 +67,7 @@ std::string Compose(const std::string& record, const std::string& detail,
 #if QMDATA_BULK_ARCHIVE
 // Our archive's message without its "QmRTArchive: " prefix and its offset,
 // which the reason gives itself.
-std::string Plain(const char* what) {
+std::string WithoutPrefixAndOffset(const char* what) {
   std::string s = what;
   const std::string prefix = "QmRTArchive: ";
   if (s.compare(0, prefix.size(), prefix) == 0) s.erase(0, prefix.size());
@@ -125,10 +125,10 @@ void RecordSteps::NoteCurrentException() const noexcept {
     } catch (int thrown) {
       if (t_failures != m_failures_before && !f.no_memory) {
         // A nested record failed and said why: this record is its context.
-        const std::string record = std::string(m_record) + " / " + f.record;
-        const std::string message = Compose(record, f.detail, f.offset);
-        Keep(f.record, record);
-        Keep(f.message, message);
+        const std::string record = std::string(m_record) + " / " + f.kept.record;
+        const std::string message = Compose(record, f.detail, f.kept.offset);
+        CopyCut(f.kept.record, record);
+        CopyCut(f.kept.message, message);
         return;
       }
       detail = item + ": the archive threw the int " + std::to_string(thrown);
@@ -151,7 +151,7 @@ void RecordSteps::NoteCurrentException() const noexcept {
         detail = item + " needs " + expected + ", " + std::to_string(arrived) +
                  " arrived (truncated)";
       } else {
-        detail = item + ": " + Plain(e.what());
+        detail = item + ": " + WithoutPrefixAndOffset(e.what());
         offset = static_cast<long long>(e.offset());
       }
 #endif
@@ -166,12 +166,12 @@ void RecordSteps::NoteCurrentException() const noexcept {
     }
     const std::string message = Compose(m_record, detail, offset);
     // Nothing can fail from here on: the reason is replaced as a whole.
-    Keep(f.record, m_record);
-    Keep(f.expected, expected);
-    Keep(f.found, found);
-    Keep(f.detail, detail);
-    Keep(f.message, message);
-    f.offset = offset;
+    CopyCut(f.kept.record, m_record);
+    CopyCut(f.kept.expected, expected);
+    CopyCut(f.kept.found, found);
+    CopyCut(f.detail, detail);
+    CopyCut(f.kept.message, message);
+    f.kept.offset = offset;
     f.no_memory = false;
   } catch (...) {
     f.no_memory = true;
@@ -184,11 +184,15 @@ void RecordSteps::NoteCurrentException() const noexcept {
 QmRecordFailure QmLastRecordFailure() noexcept {
   const qmdata::detail::Failure& f = qmdata::detail::t_failure;
   if (f.no_memory) {
-    return {"", "", "", -1,
-            "a record failed, and there was no memory to say why"};
+    QmRecordFailure none{};
+    none.offset = -1;
+    qmdata::detail::CopyCut(
+        none.message, "a record failed, and there was no memory to say why");
+    return none;
   }
-  if (f.message[0] == '\0') return {"", "", "", -1, ""};
-  return {f.record, f.expected, f.found, f.offset, f.message};
+  QmRecordFailure kept = f.kept;
+  if (kept.message[0] == '\0') kept.offset = -1;
+  return kept;
 }
 
 void QmClearRecordFailure() noexcept {
