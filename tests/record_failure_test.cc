@@ -6,6 +6,12 @@
 #include <string>
 #include <thread>
 
+#if defined(__linux__) && defined(__GLIBCXX__)
+#include <ext/stdio_filebuf.h>
+#include <pthread.h>
+#include <unistd.h>
+#endif
+
 #include <gtest/gtest.h>
 
 #include "drange/dataslice.h"
@@ -128,5 +134,31 @@ TEST(RecordFailure, PerThreadAndClearable) {
   EXPECT_STREQ(f.message, "");
   EXPECT_EQ(f.offset, -1);
 }
+
+#if defined(__linux__) && defined(__GLIBCXX__)
+// Cancelling a thread blocked reading a record from a pipe unwinds it: the
+// record's handler lets the forced unwind pass instead of making it -1,
+// which would abort the process.
+TEST(RecordFailure, CancelledLoadUnwindsItsThread) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  ASSERT_EQ(write(fds[1], "\1\0\0\0", 4), 4);  // a slice's version, then nothing
+  auto load = [](void* fd) -> void* {
+    __gnu_cxx::stdio_filebuf<char> buf(*static_cast<int*>(fd), std::ios::in);
+    std::istream in(&buf);
+    QmRTArchive ar(in);
+    QmDataSlice slice;
+    ar >> slice;  // blocks in read(), a cancellation point
+    return nullptr;
+  };
+  pthread_t t;
+  ASSERT_EQ(pthread_create(&t, nullptr, load, &fds[0]), 0);
+  pthread_cancel(t);
+  void* result = nullptr;
+  ASSERT_EQ(pthread_join(t, &result), 0);
+  EXPECT_EQ(result, PTHREAD_CANCELED);
+  close(fds[1]);
+}
+#endif
 
 }  // namespace

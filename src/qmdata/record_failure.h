@@ -17,6 +17,16 @@
 
 #include "qmdata/archive_adapter.h"
 
+// The exception that pthread_cancel and pthread_exit unwind a thread with,
+// where the C++ runtime has one (libstdc++, MinGW's included); a handler
+// that swallowed it would abort the process.
+#if defined(__GLIBCXX__)
+#include <cxxabi.h>
+#define QMDATA_FORCED_UNWIND 1  // NOLINT(cppcoreguidelines-macro-usage)
+#else
+#define QMDATA_FORCED_UNWIND 0  // NOLINT(cppcoreguidelines-macro-usage)
+#endif
+
 namespace qmdata::detail {
 
 class RecordSteps {
@@ -59,12 +69,17 @@ void CheckVersion(const RecordSteps& at, int version, int newest);
 // loaded into.
 void RefuseConstLoad(const char* record, QmRTArchive& ar, const char* what);
 
-// Runs body(steps); any exception leaves as the int -1 with its reason noted.
+// Runs body(steps); any exception leaves as the int -1 with its reason
+// noted, except a thread's forced unwind, which passes unchanged.
 template <typename Body>
 void GuardRecord(const char* record, QmRTArchive& ar, Body&& body) {
   RecordSteps steps(record, ar);
   try {
     body(steps);
+#if QMDATA_FORCED_UNWIND
+  } catch (const abi::__forced_unwind&) {
+    throw;
+#endif
   } catch (...) {
     steps.NoteCurrentException();
     throw -1;  // NOLINT(hicpp-exception-baseclass): the records' contract
