@@ -375,6 +375,23 @@ Vec LoadCompressedElements(RecordSteps& at, QmRTArchive& ar, int n) {
   return loaded;
 }
 
+// What a refused record reads as instead: a hint naming the other form
+// when the record's bytes, read again from its start, make a whole record
+// of that form; empty otherwise, or where the stream cannot seek.
+std::string OtherForm(QmRTArchive& ar, std::uint64_t consumed,
+                      bool compressed) {
+  if (ar.m_storing != 0) return "";
+  bool whole = false;
+  qmdata::detail::Reread(ar, consumed, [&](QmRTArchive& again) {
+    Vec other;
+    other.Serialize(again, !compressed);
+    whole = true;
+  });
+  if (!whole) return "";
+  return compressed ? "it reads as the plain form: load it with Serialize(ar)"
+                    : "it reads as the compressed form: load it with ZipIn";
+}
+
 }  // namespace vector_record
 }  // namespace
 
@@ -412,7 +429,7 @@ void vector<T>::Serialize(QmRTArchive& ar, bool compressed) {
     loaded.nullinit();
     at.Item("the end tag");
     ReadTag(at, ar, kEndTag);
-  });
+  }, [&](std::uint64_t consumed) { return OtherForm(ar, consumed, compressed); });
 }
 
 template <typename T>

@@ -21,6 +21,7 @@ struct Refusal {
   std::string expected;
   std::string found;
   std::string sentence;
+  std::string hint;
 };
 
 // The last failure on a thread, in buffers of its own: noting a failure
@@ -29,6 +30,7 @@ struct Refusal {
 struct Failure {
   QmRecordFailure kept;  // what QmLastRecordFailure hands out
   char detail[320];      // what went wrong, without record and offset
+  char hint[160];        // what the bytes look like instead; may be empty
   bool no_memory;        // there was no memory to say more
 };
 
@@ -43,6 +45,9 @@ constinit thread_local std::uint64_t t_failures  // NOLINT(cppcoreguidelines-avo
 #else
 constinit thread_local std::uint64_t t_failures = 0;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
 #endif
+// True while a probe runs (RecordSteps::NoteHint): its records probe no
+// further.
+constinit thread_local bool t_probing = false;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
 
 // Copies s into dst, NUL-terminated; a text too long for dst is cut and
 // ends in "...".
@@ -58,9 +63,10 @@ void CopyCut(char (&dst)[N], std::string_view s) noexcept {
 }
 
 std::string Compose(const std::string& record, const std::string& detail,
-                    long long offset) {
+                    long long offset, const std::string& hint) {
   std::string m = record + ": " + detail;
   if (offset >= 0) m += " at byte offset " + std::to_string(offset);
+  if (!hint.empty()) m += " (" + hint + ")";
   return m;
 }
 
@@ -83,19 +89,56 @@ RecordSteps::RecordSteps(const char* record, QmRTArchive& ar)
     : m_record(record),
       m_ar(ar),
       m_at(ArchiveOffset(ar)),
+      m_start(m_at),
       m_failures_before(t_failures) {}
 
 void RecordSteps::Refuse(std::string expected, std::string found,
                          std::string sentence) const {
-  throw Refusal{std::move(expected), std::move(found), std::move(sentence)};
+  Refuse(std::move(expected), std::move(found), std::move(sentence), "");
 }
+
+void RecordSteps::Refuse(std::string expected, std::string found,
+                         std::string sentence, std::string hint) const {
+  throw Refusal{std::move(expected), std::move(found), std::move(sentence),
+                std::move(hint)};
+}
+
+namespace {
+
+// True when the 4 bytes just read, and what follows them, are a vector
+// record's start tag: its length, 13, then "<StartVector>".
+bool StartTagWasRead(QmRTArchive& ar) {
+  constexpr char kTag[] = "<StartVector>";
+  bool tag = false;
+  try {
+    Reread(ar, 4, [&](QmRTArchive& again) {
+      char buf[sizeof kTag + 1] = {};
+      again.ReadString(buf, sizeof kTag);
+      tag = std::strcmp(buf, kTag) == 0;
+    });
+#if QMDATA_FORCED_UNWIND
+  } catch (const abi::__forced_unwind&) {
+    throw;
+#endif
+  } catch (...) {  // the bytes are not a tag
+  }
+  return tag;
+}
+
+}  // namespace
 
 void CheckVersion(const RecordSteps& at, int version, int newest) {
   if (version <= newest) return;
   const std::string v = std::to_string(version);
   const std::string n = std::to_string(newest);
-  at.Refuse("version " + n + " or below", "version " + v,
-            "version " + v + " is above " + n);
+  std::string sentence = "version " + v + " is above " + n;
+  // A version read where a vector record starts: 13 is the tag's length.
+  if (version == 13 && StartTagWasRead(at.archive())) {
+    at.Refuse("version " + n + " or below", "version " + v,
+              sentence + "; the bytes there are a vector record's start tag",
+              "are the records read in the order they were written?");
+  }
+  at.Refuse("version " + n + " or below", "version " + v, sentence);
 }
 
 void RefuseConstLoad(const char* record, QmRTArchive& ar, const char* what) {
@@ -112,6 +155,7 @@ void RecordSteps::NoteCurrentException() const noexcept {
     std::string expected;
     std::string found;
     std::string detail;
+    std::string hint;
     long long offset = m_at;
     const std::string item = m_item;
     try {
@@ -122,13 +166,16 @@ void RecordSteps::NoteCurrentException() const noexcept {
       expected = r.expected;
       found = r.found;
       detail = r.sentence;
+      hint = r.hint;
     } catch (int thrown) {
       if (t_failures != m_failures_before && !f.no_memory) {
         // A nested record failed and said why: this record is its context.
         const std::string record = std::string(m_record) + " / " + f.kept.record;
-        const std::string message = Compose(record, f.detail, f.kept.offset);
+        const std::string message =
+            Compose(record, f.detail, f.kept.offset, "");
         CopyCut(f.kept.record, record);
         CopyCut(f.kept.message, message);
+        f.hint[0] = '\0';  // the inner record's hint is not this one's
         return;
       }
       detail = item + ": the archive threw the int " + std::to_string(thrown);
@@ -164,12 +211,13 @@ void RecordSteps::NoteCurrentException() const noexcept {
       detail = item + ": an exception that is not a std::exception" +
                " (from the stream buffer?)";
     }
-    const std::string message = Compose(m_record, detail, offset);
+    const std::string message = Compose(m_record, detail, offset, hint);
     // Nothing can fail from here on: the reason is replaced as a whole.
     CopyCut(f.kept.record, m_record);
     CopyCut(f.kept.expected, expected);
     CopyCut(f.kept.found, found);
     CopyCut(f.detail, detail);
+    CopyCut(f.hint, hint);
     CopyCut(f.kept.message, message);
     f.kept.offset = offset;
     f.no_memory = false;
@@ -177,6 +225,53 @@ void RecordSteps::NoteCurrentException() const noexcept {
     f.no_memory = true;
   }
   ++t_failures;
+}
+
+void RecordSteps::NoteHint(std::string (*probe)(void*, std::uint64_t),
+                           void* context) const {
+  const std::int64_t now = ArchiveOffset(m_ar);
+  if (t_probing || m_start < 0 || now < m_start) return;
+  std::uint64_t consumed = static_cast<std::uint64_t>(now - m_start);
+#if QMDATA_BULK_ARCHIVE
+  try {
+    // Called only from GuardRecord's handler: there is one to rethrow.
+    // cppcheck-suppress rethrowNoCurrentException
+    throw;
+  } catch (const QmArchiveError& e) {
+    // A short read took the bytes that arrived, uncounted by the offset.
+    if (e.truncated()) consumed += e.arrived();
+  } catch (...) {
+  }
+#endif
+  Failure& f = t_failure;
+  if (f.no_memory) return;
+  const Failure noted = f;
+  const std::uint64_t failures = t_failures;
+  std::string hint;
+  t_probing = true;
+  try {
+    hint = probe(context, consumed);
+#if QMDATA_FORCED_UNWIND
+  } catch (const abi::__forced_unwind&) {
+    t_probing = false;
+    f = noted;
+    t_failures = failures;
+    throw;
+#endif
+  } catch (...) {
+    hint.clear();
+  }
+  t_probing = false;
+  f = noted;
+  t_failures = failures;
+  if (hint.empty()) return;
+  try {
+    const std::string message =
+        Compose(f.kept.record, f.detail, f.kept.offset, hint);
+    CopyCut(f.hint, hint);
+    CopyCut(f.kept.message, message);
+  } catch (...) {  // no memory for the hint: the reason stands without it
+  }
 }
 
 }  // namespace qmdata::detail

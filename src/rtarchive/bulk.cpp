@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <climits>
 #include <ios>
+#include <istream>
 #include <memory>
 #include <new>
 #include <streambuf>
@@ -160,6 +161,29 @@ std::int64_t QmRTArchiveBulk::BytesLeft(QmRTArchive& ar, std::uint64_t want) {
   if (end == std::streampos(std::streamoff(-1))) return -1;
   const std::streamoff left = std::streamoff(end) - std::streamoff(here);
   return left < 0 ? 0 : left;
+}
+
+bool QmRTArchiveBulk::Reread(QmRTArchive& ar, std::uint64_t back,
+                             void (*read)(QmRTArchive& again, void* context),
+                             void* context) {
+  std::streambuf* buf = ar.m_buf;
+  const std::streampos here = buf->pubseekoff(0, std::ios::cur, std::ios::in);
+  const std::streampos none(std::streamoff(-1));
+  if (here == none || static_cast<std::uint64_t>(std::streamoff(here)) < back ||
+      buf->pubseekpos(std::streamoff(here) - static_cast<std::streamoff>(back),
+                      std::ios::in) == none) {
+    return false;
+  }
+  struct PutBack {
+    std::streambuf* buf;
+    std::streampos here;
+    ~PutBack() { buf->pubseekpos(here, std::ios::in); }
+  } put_back{buf, here};
+  std::istream in(buf);
+  QmRTArchive again(in);
+  again.m_convert_ints = ar.m_convert_ints;
+  read(again, context);
+  return true;
 }
 
 namespace {
