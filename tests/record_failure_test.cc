@@ -133,7 +133,8 @@ TEST(RecordFailure, PerThreadAndClearable) {
   });
   t.join();
   EXPECT_EQ(other, "");
-  EXPECT_STREQ(kept.message, "range record: version 2 is above 1 at byte offset 0");
+  EXPECT_STREQ(kept.message,
+               "range record: version 2 is above 1 at byte offset 0");
   EXPECT_STREQ(kept.record, "range record");
   EXPECT_NE(std::string(QmLastRecordFailure().message), "");
   QmClearRecordFailure();
@@ -153,13 +154,13 @@ TEST(RecordFailure, NoStructuralBitFlipLoadsOtherValues) {
   std::string file;
   std::vector<bool> value;  // per byte: an element, range or tag value
   // Appends a record whose value bytes are the (from, n) spans.
-  auto add = [&](const std::string& bytes,
-                 std::initializer_list<std::pair<std::size_t, std::size_t>> spans) {
+  using Spans = std::initializer_list<std::pair<std::size_t, std::size_t>>;
+  auto add = [&](const std::string& bytes, Spans spans) {
     const std::size_t at = file.size();
     file += bytes;
     value.resize(file.size());
     for (auto [from, n] : spans) {
-      for (std::size_t i = 0; i < n; ++i) value[at + from + i] = true;
+      for (std::size_t i = from; i < from + n; ++i) value[at + i] = true;
     }
   };
   // The slice's elements follow its version, start tag, version and count;
@@ -217,7 +218,8 @@ TEST(RecordFailure, NoStructuralBitFlipLoadsOtherValues) {
 TEST(RecordFailure, CancelledLoadUnwindsItsThread) {
   int fds[2];
   ASSERT_EQ(pipe(fds), 0);
-  ASSERT_EQ(write(fds[1], "\1\0\0\0", 4), 4);  // a slice's version, then nothing
+  // A slice's version, then nothing.
+  ASSERT_EQ(write(fds[1], "\1\0\0\0", 4), 4);
   auto load = [](void* fd) -> void* {
     __gnu_cxx::stdio_filebuf<char> buf(*static_cast<int*>(fd), std::ios::in);
     std::istream in(&buf);

@@ -404,6 +404,9 @@ template <typename T>
 void vector<T>::Serialize(QmRTArchive& ar, bool compressed) {
   static_assert(std::is_same_v<T, int>, "the records hold 4-byte ints");
   using namespace vector_record;
+  const auto other_form = [&](std::uint64_t consumed) {
+    return OtherForm(ar, consumed, compressed);
+  };
   qmdata::detail::GuardRecord("vector record", ar, [&](RecordSteps& at) {
     if (ar.m_storing != 0) {
       if (compressed) {
@@ -429,7 +432,7 @@ void vector<T>::Serialize(QmRTArchive& ar, bool compressed) {
     loaded.nullinit();
     at.Item("the end tag");
     ReadTag(at, ar, kEndTag);
-  }, [&](std::uint64_t consumed) { return OtherForm(ar, consumed, compressed); });
+  }, other_form);
 }
 
 template <typename T>

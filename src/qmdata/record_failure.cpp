@@ -170,7 +170,8 @@ void RecordSteps::NoteCurrentException() const noexcept {
     } catch (int thrown) {
       if (t_failures != m_failures_before && !f.no_memory) {
         // A nested record failed and said why: this record is its context.
-        const std::string record = std::string(m_record) + " / " + f.kept.record;
+        const std::string record =
+            std::string(m_record) + " / " + f.kept.record;
         const std::string message =
             Compose(record, f.detail, f.kept.offset, "");
         CopyCut(f.kept.record, record);
