@@ -107,7 +107,7 @@ namespace {
 
 // True when the 4 bytes just read, and what follows them, are a vector
 // record's start tag: its length, 13, then "<StartVector>".
-bool StartTagWasRead(QmRTArchive& ar) {
+QMDATA_CATCHES_FORCED_UNWIND bool StartTagWasRead(QmRTArchive& ar) {
   constexpr char kTag[] = "<StartVector>";
   bool tag = false;
   try {
@@ -147,6 +147,23 @@ void RefuseConstLoad(const char* record, QmRTArchive& ar, const char* what) {
     at.Refuse("a storing archive", "a loading archive",
               std::string("a const ") + what + " cannot be loaded");
   });
+}
+
+QMDATA_CATCHES_FORCED_UNWIND void RecordSteps::Fail(
+    std::string (*probe)(void*, std::uint64_t), void* context) const {
+#if QMDATA_FORCED_UNWIND
+  try {
+    // Called only from GuardRecord's handler: there is one to rethrow.
+    // cppcheck-suppress rethrowNoCurrentException
+    throw;
+  } catch (const abi::__forced_unwind&) {
+    throw;
+  } catch (...) {  // any other exception: noted below
+  }
+#endif
+  NoteCurrentException();
+  if (probe != nullptr) NoteHint(probe, context);
+  throw -1;  // NOLINT(hicpp-exception-baseclass): the records' contract
 }
 
 void RecordSteps::NoteCurrentException() const noexcept {
@@ -228,7 +245,7 @@ void RecordSteps::NoteCurrentException() const noexcept {
   ++t_failures;
 }
 
-void RecordSteps::NoteHint(std::string (*probe)(void*, std::uint64_t),
+QMDATA_CATCHES_FORCED_UNWIND void RecordSteps::NoteHint(std::string (*probe)(void*, std::uint64_t),
                            void* context) const {
   const std::int64_t now = ArchiveOffset(m_ar);
   if (t_probing || m_start < 0 || now < m_start) return;
