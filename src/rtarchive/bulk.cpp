@@ -174,11 +174,17 @@ bool QmRTArchiveBulk::Reread(QmRTArchive& ar, std::uint64_t back,
                       std::ios::in) == none) {
     return false;
   }
-  struct PutBack {
-    std::streambuf* buf;
-    std::streampos here;
-    ~PutBack() { buf->pubseekpos(here, std::ios::in); }
-  } put_back{buf, here};
+  class PutBack {
+   public:
+    PutBack(std::streambuf* b, std::streampos at) : m_buf(b), m_at(at) {}
+    PutBack(const PutBack&) = delete;
+    PutBack& operator=(const PutBack&) = delete;
+    ~PutBack() { m_buf->pubseekpos(m_at, std::ios::in); }
+
+   private:
+    std::streambuf* m_buf;
+    std::streampos m_at;
+  } put_back(buf, here);
   std::istream in(buf);
   QmRTArchive again(in);
   again.m_convert_ints = ar.m_convert_ints;
