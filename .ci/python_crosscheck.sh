@@ -3,8 +3,8 @@
 # The Python reader and writer (python/qmdata_format.py) against the C++
 # library: decodes every fixture and the round-trip example's file; writes
 # records with Python's zlib (levels 0, 1 and 9, a multi-block stream) and
-# damaged records, which the C++ loaders must load equal or refuse
-# (tests/crosscheck_test.cc). Builds the default preset when needed. Then
+# damaged records, which the C++ loaders must load equal or refuse with the
+# Python reader's offset and cause (tests/crosscheck_test.cc). Builds the default preset when needed. Then
 # installs the module (pip install ./python) into a venv, offline, and runs
 # its qmdata-dump command on the example's file: dump, --version, --guess
 # and --plot (a PNG with matplotlib; exit status 2 without it).

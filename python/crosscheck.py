@@ -9,7 +9,9 @@
       writes records (other zlib levels, a multi-block stream, damaged
       records) and OUT_DIR/manifest.txt, one case per line:
           FILE KIND ok INT...     the C++ loader must load these values
-          FILE KIND fail          the C++ loader must refuse it
+          FILE KIND fail OFFSET WORDS...
+                                  the C++ loader must refuse it, its reason
+                                  at OFFSET (this module's) saying WORDS
       where the ints are the elements (vector), start length (range),
       count vars... start length (slice) or the value (qualtag). Every case
       is first checked against this module's own reader.
@@ -90,10 +92,11 @@ def decode(data_dir, example):
 
 
 def damaged_cases():
-    """(name, kind, bytes, words of this module's message) that every reader
-    must refuse."""
+    """(name, kinds, bytes, words of this module's message, words of the C++
+    reason) that every reader must refuse, both at the same offset."""
     e = [3, -1, 7]
     z = q.vector_record(e, compressed=True)
+    big = [i % 7 for i in range(100000)]
     block = q.compress(q._ints_to_bytes(e))
 
     def zrec(count, raw, packed, blk):
@@ -103,53 +106,89 @@ def damaged_cases():
     bad_stream = bytearray(block)
     bad_stream[len(bad_stream) // 2] ^= 0x55
     bad_stream[-1] ^= 1
+    plain_z = "it reads as the plain form"
+    z_plain = "it reads as the compressed form"
     cases = [
         ("cut_plain", "vector", q.vector_record(e)[:-3],
-         "truncated: the end tag needs 11 bytes, 8 remain"),
-        ("cut_zip", "vector:z", z[:30], "at byte offset 29: truncated: the compressed length"),
+         "truncated: the end tag needs 15 bytes, 12 remain",
+         "the end tag needs 15 bytes, 12 arrived (truncated)"),
+        ("cut_zip", "vector:z", z[:30], "at byte offset 29: truncated: the compressed length",
+         "the compressed length needs 4 bytes, 1 arrived (truncated)"),
         ("tag_case", "vector", q.string(b"<startVector>") + q.vector_record(e)[17:],
-         "tags are case-sensitive"),
+         "tags are case-sensitive", 'tag "<startVector>" is not "<StartVector>"'),
         ("tag_short", "vector", q.string(b"<StartVector") + q.vector_record(e)[17:],
-         'the start tag is "<StartVector", not'),
+         'the start tag is "<StartVector", not', 'tag "<StartVector" is not'),
         ("tag_long", "vector", q.string(b"<StartVector>" + b"x" * 7) + q.vector_record(e)[17:],
-         "20 bytes long, more than the 19 allowed"),
+         "20 bytes long, more than the 19 allowed", "a string of 20 bytes exceeds the limit of 19"),
         ("end_tag", "vector", q.vector_record(e)[:-15] + q.string(b"<EndVectoR>"),
-         'the end tag is "<EndVectoR>"'),
+         'the end tag is "<EndVectoR>"', 'tag "<EndVectoR>" is not "<EndVector>"'),
         ("version2", "vector", q.vector_record(e)[:17] + q.int32(2) + q.vector_record(e)[21:],
-         "the vector version is 2, newer"),
+         "the vector version is 2, newer", "version 2 is above 1"),
         ("count_limit", "vector", q.string(q.START_TAG) + q.int32(1) + q.int32(0x40000000),
-         "the count 1073741824 is 0x40000000 or more"),
+         "the count 1073741824 is 0x40000000 or more", "count 1073741824 is not below"),
         ("lying_count", "vector", q.string(q.START_TAG) + q.int32(1) + q.int32(1 << 20) + q.int32(1),
-         "truncated: the block of 1048576 elements needs 4194304 bytes"),
+         "truncated: the block of 1048576 elements needs 4194304 bytes",
+         "the element block needs 4194304 bytes, the stream holds only 4 (truncated)"),
         ("raw_mismatch", "vector:z", zrec(3, 16, len(block), block),
-         "the raw length 16 is not 4 times the count 3"),
+         "the raw length 16 is not 4 times the count 3", "raw length 16 is not 4 x count 3"),
+        ("count_zeroed", "vector:z", zrec(0, 12, len(block), block),
+         "the raw length 12 is not 0 for the count 0", "raw length 12 is not 0 for count 0"),
+        ("count_sign", "vector:z", zrec(-2**31 + 3, 12, len(block), block),
+         "the raw length 12 is not 0 for the count -2147483645",
+         "raw length 12 is not 0 for count -2147483645"),
         ("packed_too_big", "vector:z", zrec(3, 12, 2000, b"x" * 2000),
-         "the compressed length 2000 is more than"),
+         "not a valid zlib stream", "the compressed block is not a complete zlib stream"),
         ("packed_beyond", "vector:z", zrec(3, 12, 1000, block),
-         "truncated: the compressed block needs 1000 bytes, 32 remain"),
+         "truncated: the compressed block needs 1000 bytes, 32 remain",
+         "the compressed block needs 1000 bytes, the stream holds only 32 (truncated)"),
         ("expansion", "vector:z", zrec(1 << 24, 1 << 26, len(block), block),
-         "cannot expand to the raw length 67108864"),
+         "cannot expand to the raw length 67108864", "cannot decode to 67108864 bytes"),
         ("zero_block_over", "vector:z", zrec(4 * 1024 * 1024 + 1, 16 * 1024 * 1024 + 4, 0, b""),
-         "at most 4194304 zeros"),
+         "at most 4194304 zeros", "holds at most 4194304 elements, not 4194305"),
         ("corrupt_stream", "vector:z", zrec(3, 12, len(bad_stream), bytes(bad_stream)),
-         "not a valid zlib stream"),
+         "not a valid zlib stream", "the compressed block is not a complete zlib stream"),
         ("trailing_in_block", "vector:z", zrec(3, 12, len(block) + 2, block + b"\0\0"),
-         "2 bytes follow the zlib stream"),
+         "2 bytes follow the zlib stream", "holds bytes after the end of its zlib stream"),
         ("short_output", "vector:z", zrec(4, 16, len(block), block),
-         "the zlib stream holds 12 bytes, not the raw length 16"),
-        ("long_output", "vector:z", zrec(2, 8, len(block), block), "holds more than the raw length 8"),
-        ("cut_stream", "vector:z", zrec(3, 12, len(block) - 4, block[:-4]), "ends inside its zlib stream"),
-        ("range_version", "range", q.int32(2) + q.int32(5) + q.int32(10), "the range version is 2"),
+         "the zlib stream holds 12 bytes, not the raw length 16",
+         "decodes to less than the raw length"),
+        ("long_output", "vector:z", zrec(2, 8, len(block), block),
+         "holds more than the raw length 8", "decodes to more than the raw length"),
+        ("cut_stream", "vector:z", zrec(3, 12, len(block) - 4, block[:-4]),
+         "ends inside its zlib stream", "the compressed block is not a complete zlib stream"),
+        ("range_version", "range", q.int32(2) + q.int32(5) + q.int32(10),
+         "the range version is 2", "range record: version 2 is above 1"),
         ("range_cut", "range", q.range_record(5, 10)[:10],
-         "at byte offset 8: truncated: the range length"),
+         "at byte offset 8: truncated: the range length",
+         "the length needs 4 bytes, 2 arrived (truncated)"),
         ("slice_version", "slice", q.int32(2) + q.slice_record([1], 0, 1)[4:],
-         "the slice version is 2"),
-        ("qualtag_2", "qualtag", q.int32(2), "the quality tag is 2"),
+         "the slice version is 2", "slice record: version 2 is above 1"),
+        ("qualtag_2", "qualtag", q.int32(2), "the quality tag is 2", "value 2 is neither 0 nor 1"),
         ("lying_count_max", "vector", q.string(q.START_TAG) + q.int32(1) + q.int32(0x3FFFFFFF) + q.int32(1),
-         "truncated: the block of 1073741823 elements needs 4294967292 bytes"),
-        ("z_read_plain", "vector", z, "it reads as the compressed form: name it vector:z"),
-        ("plain_read_z", "vector:z", q.vector_record(e), "it reads as the plain form: name it vector"),
-        ("qualtag_cut", "qualtag", b"\1\0", "truncated: the quality tag needs 4 bytes, 2 remain"),
+         "truncated: the block of 1073741823 elements needs 4294967292 bytes",
+         "the element block needs 4294967292 bytes, the stream holds only 4"),
+        ("qualtag_cut", "qualtag", b"\1\0", "truncated: the quality tag needs 4 bytes, 2 remain",
+         "the value needs 4 bytes, 2 arrived (truncated)"),
+        # Read in another form or order than written: the reason says so.
+        ("z_read_plain", "vector", z, "(it reads as the compressed form: name it vector:z)",
+         "exceeds the limit of 19 at byte offset 37 (%s" % z_plain),
+        ("z_big_read_plain", "vector", q.vector_record(big, compressed=True),
+         "the block of 100000 elements needs 400000 bytes, %d remain (it reads as the "
+         "compressed form" % (len(q.vector_record(big, compressed=True)) - 25),
+         "the element block needs 400000 bytes, the stream holds only %d (truncated) at "
+         "byte offset 25 (%s" % (len(q.vector_record(big, compressed=True)) - 25, z_plain)),
+        ("plain_read_z", "vector:z", q.vector_record(e),
+         "the raw length 3 is not 4 times the count 3 (it reads as the plain form",
+         "raw length 3 is not 4 x count 3 at byte offset 25 (%s" % plain_z),
+        ("big_plain_read_z", "vector:z", q.vector_record(big),
+         "the raw length 0 is not 4 times the count 100000 (it reads as the plain form",
+         "raw length 0 is not 4 x count 100000 at byte offset 25 (%s" % plain_z),
+        ("tag_first", "qualtag,slice", q.slice_record([2, 7, 11], 5, 10) + q.qualtag_record(True),
+         "record 2 (slice) at byte offset 4: the slice version is 13, newer than the 1 this "
+         "reader knows; the bytes there are a vector record's start tag (are the records "
+         "named in the order the file holds them?)",
+         "slice record: version 13 is above 1; the bytes there are a vector record's start "
+         "tag at byte offset 4 (are the records read in the order they were written?)"),
     ]
     return cases
 
@@ -172,7 +211,7 @@ def accepted_cases():
         ("tag_after_nul", "vector", nul_tag + q.vector_record([4, 5])[17:], [4, 5]),
         ("version_neg", "vector", q.vector_record([9])[:17] + q.int32(-1) + q.vector_record([9])[21:], [9]),
         ("count_neg_z", "vector:z", q.string(q.START_TAG) + q.int32(1) + q.int32(-5) +
-         q.uint32(0xFFFFFFFF) + q.uint32(3) + b"abc" + q.string(q.END_TAG), []),
+         q.uint32(0) + q.uint32(3) + b"abc" + q.string(q.END_TAG), []),
         ("zero_block", "vector:z", q.string(q.START_TAG) + q.int32(1) + q.int32(6) +
          q.uint32(24) + q.uint32(0) + q.string(q.END_TAG), [0] * 6),
         ("range_neg", "range", q.range_record(-5, -3), [-5, -3]),
@@ -202,15 +241,16 @@ def write(out_dir):
         with open(os.path.join(out_dir, name + ".bin"), "wb") as f:
             f.write(data)
         lines.append("%s.bin %s ok %s" % (name, kind, " ".join(map(str, want))))
-    for name, kind, data, words in damaged_cases():
+    for name, kind, data, words, cpp_words in damaged_cases():
         try:
-            q.read_records(data, [kind])
+            q.read_records(data, kind.split(","))
             check(False, "python reader accepted damaged %s" % name)
         except q.FormatError as e:
-            check("record 1 (%s)" % kind in str(e) and words in str(e), "%s: %s" % (name, e))
+            check(words in str(e), "%s: %s" % (name, e))
+            offset = e.offset
         with open(os.path.join(out_dir, name + ".bin"), "wb") as f:
             f.write(data)
-        lines.append("%s.bin %s fail" % (name, kind))
+        lines.append("%s.bin %s fail %d %s" % (name, kind, offset, cpp_words))
     with open(os.path.join(out_dir, "manifest.txt"), "w") as f:
         f.write("\n".join(lines) + "\n")
     print("crosscheck: %d cases written to %s" % (len(lines), out_dir))

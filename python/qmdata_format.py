@@ -149,6 +149,9 @@ class Reader:
         if n > limit:
             self.fail("%s is %d bytes long, more than the %d allowed" % (what, n, limit),
                       at, misplaced=True)
+        if n > self.left():  # the whole string, length included, from its start
+            self.fail("truncated: %s needs %d bytes, %s" % (what, 4 + n, _remain(4 + self.left())),
+                      at)
         return self.raw(n, what)
 
     def tag(self, expected, what="the tag"):
@@ -166,7 +169,13 @@ class Reader:
         at = self.pos
         v = self.int32(what)
         if v > 1:
-            self.fail("%s is %d, newer than the 1 this reader knows" % (what, v), at)
+            problem = "%s is %d, newer than the 1 this reader knows" % (what, v)
+            # A vector record's start tag where a version should be: the
+            # records are read in another order than they were written.
+            tag = self.data[at:at + 4 + len(START_TAG)] == string(START_TAG)
+            if tag:
+                problem += "; the bytes there are a vector record's start tag"
+            self.fail(problem, at, misplaced=tag)
         return v
 
     # --- records ----------------------------------------------------------
@@ -192,24 +201,24 @@ class Reader:
     def _compressed_elems(self, n):
         at = self.pos
         raw_len = self.uint32("the raw length")
+        # Every writer stores count * 4, and 0 for no elements.
+        if n <= 0 and raw_len != 0:
+            self.fail("the raw length %d is not 0 for the count %d" % (raw_len, n), at)
+        if n > 0 and raw_len != n * 4:
+            self.fail("the raw length %d is not 4 times the count %d" % (raw_len, n), at)
         packed_len = self.uint32("the compressed length")
-        if packed_len > raw_len + raw_len // 8 + 1024:
-            self.fail("the compressed length %d is more than any zlib writer makes of "
-                      "the raw length %d" % (packed_len, raw_len), at + 4)
         self.need(packed_len, "the compressed block")
         if n <= 0:
             self.pos += packed_len  # read and dropped, never decoded
             return []
-        if raw_len != n * 4:
-            self.fail("the raw length %d is not 4 times the count %d" % (raw_len, n), at)
         if packed_len == 0:
             if n > ZERO_BLOCK_COUNT_LIMIT:
                 self.fail("an empty compressed block stands for at most %d zeros, "
-                          "not %d" % (ZERO_BLOCK_COUNT_LIMIT, n), at + 4)
+                          "not %d" % (ZERO_BLOCK_COUNT_LIMIT, n))
             return [0] * n
         if raw_len > packed_len * 1032 + 64:
             self.fail("%d compressed bytes cannot expand to the raw length %d"
-                      % (packed_len, raw_len), at)
+                      % (packed_len, raw_len))
         block_at = self.pos
         block = self.raw(packed_len, "the compressed block")
         d = zlib.decompressobj()

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <sstream>
 #include <streambuf>
@@ -148,6 +149,36 @@ TEST(ArchivePrimitives, ShortReadsThrowWithOffset) {
   QmRTArchive a4(s4);
   char raw[3];
   EXPECT_THROW(a4.Read(raw, 3), QmArchiveError);
+}
+
+// Every transfer against the archive's direction throws before touching
+// the stream: a loading archive on an fstream must not write into its file.
+TEST(ArchivePrimitives, TransfersAgainstTheDirectionThrow) {
+  std::stringstream s(Bytes({1, 0, 0, 0, 2, 0, 0, 0}));
+  QmRTArchive loading(s, QmRTArchive::Mode::Load);
+  QmRTArchive storing(s, QmRTArchive::Mode::Store);
+  int i = 0;
+  unsigned long ul = 0;
+  char buf[20];
+  int ints[2];
+  const std::function<void()> wrong[] = {
+      [&] { loading << 1; },
+      [&] { loading << 1ul; },
+      [&] { loading.WriteString("x"); },
+      [&] { loading.Write("x", 1); },
+      [&] { QmRTArchiveBulk::WriteInts(loading, ints, 0); },
+      [&] { storing >> i; },
+      [&] { storing >> ul; },
+      [&] { storing.ReadString(buf, 19); },
+      [&] { storing.Read(buf, 1); },
+      [&] { QmRTArchiveBulk::ReadInts(storing, ints, 2); },
+  };
+  for (const auto& f : wrong) EXPECT_THROW(f(), QmArchiveError);
+  EXPECT_EQ(s.str(), Bytes({1, 0, 0, 0, 2, 0, 0, 0}));
+  EXPECT_EQ(s.tellg(), 0);
+  EXPECT_EQ(s.tellp(), 0);
+  EXPECT_TRUE(s.good());
+  EXPECT_EQ(loading.Offset() + storing.Offset(), 0u);
 }
 
 TEST(ArchivePrimitives, TooLongStringThrowsAfterLength) {

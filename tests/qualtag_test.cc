@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "qmdata/failure.h"
 #include "rtarchive/archive.h"
 
 #include "record_support.h"
@@ -51,19 +52,20 @@ TEST(QualTag, RejectsOtherValuesLeavingTagUnchanged) {
   }
 }
 
-TEST(QualTag, OperatorNotArchivePicksDirection) {
-  // One stream for both directions: a storing archive that is read from and
-  // a loading archive that is written to.
-  std::stringstream ss;
+TEST(QualTag, OperatorAgainstTheArchiveLeavesTheStreamAlone) {
+  // The operator picks the direction; the archive refuses the other one.
+  std::stringstream ss(Ints({1}));
   QmRTArchive storing(static_cast<std::ostream&>(ss));
-  qmo_qualtag good = qmo_qual_good;
-  storing << good;
   qmo_qualtag read_back = qmo_qual_bad;
-  storing >> read_back;
-  EXPECT_EQ(read_back, qmo_qual_good);
+  EXPECT_EQ(OutcomeOf([&] { storing >> read_back; }), kMinusOne);
+  EXPECT_EQ(read_back, qmo_qual_bad);
+  EXPECT_NE(std::string(QmLastRecordFailure().message).find("storing"),
+            std::string::npos);
 
-  std::stringstream ss2;
-  QmRTArchive loading(static_cast<std::istream&>(ss2));
-  loading << good;
-  EXPECT_EQ(ss2.str(), Ints({1}));
+  QmRTArchive loading(static_cast<std::istream&>(ss));
+  qmo_qualtag good = qmo_qual_good;
+  EXPECT_THROW(loading << good, QmArchiveError);
+  EXPECT_EQ(ss.str(), Ints({1}));
+  EXPECT_EQ(ss.tellg(), 0);
+  EXPECT_TRUE(ss.good());
 }

@@ -2,9 +2,18 @@
 // QmLastRecordFailure: what each kind of record failure says, per thread.
 
 #include <fstream>
+#include <iostream>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
+
+#if defined(__linux__) && defined(__GLIBCXX__)
+#include <ext/stdio_filebuf.h>
+#include <pthread.h>
+#include <unistd.h>
+#endif
 
 #include <gtest/gtest.h>
 
@@ -78,7 +87,11 @@ TEST(RecordFailure, SaysWhatWhereAndWhy) {
        "bytes) at byte offset 33"},
       {kPlain, zip,
        "vector record: the end tag: a string of 4160249952 bytes exceeds the "
-       "limit of 19 at byte offset 37"},
+       "limit of 19 at byte offset 37 (it reads as the compressed form: load "
+       "it with ZipIn)"},
+      {kZip, plain,
+       "vector record: raw length 2 is not 4 x count 3 at byte offset 25 (it "
+       "reads as the plain form: load it with Serialize(ar))"},
       {kSlice, Ints({2}),
        "slice record: version 2 is above 1 at byte offset 0"},
       {kSlice, Ints({1}) + plain + Ints({1, 5}),
@@ -107,18 +120,122 @@ TEST(RecordFailure, FileThatDidNotOpen) {
             "byte offset 0");
 }
 
-// Each thread has its own last failure, and clearing forgets it.
+// Each thread has its own last failure, a kept copy outlives its thread,
+// and clearing forgets it.
 TEST(RecordFailure, PerThreadAndClearable) {
   Why(kQualTag, Ints({7}));
   std::string other;
-  std::thread t([&] { other = QmLastRecordFailure().message; });
+  QmRecordFailure kept{};
+  std::thread t([&] {
+    other = QmLastRecordFailure().message;
+    Why(kRange, Ints({2}));
+    kept = QmLastRecordFailure();
+  });
   t.join();
   EXPECT_EQ(other, "");
+  EXPECT_STREQ(kept.message,
+               "range record: version 2 is above 1 at byte offset 0");
+  EXPECT_STREQ(kept.record, "range record");
   EXPECT_NE(std::string(QmLastRecordFailure().message), "");
   QmClearRecordFailure();
   const QmRecordFailure f = QmLastRecordFailure();
   EXPECT_STREQ(f.message, "");
   EXPECT_EQ(f.offset, -1);
 }
+
+// Every single-bit flip of a file holding every record kind: a slice with
+// variables, a compressed vector, a plain one, a range and a tag. No flip
+// in a structural byte (tag, version, count, length, zlib stream) may load
+// as success with other values. Element, range and tag values carry no
+// checksum: their flips are counted, not judged.
+TEST(RecordFailure, NoStructuralBitFlipLoadsOtherValues) {
+  const std::vector<int> vars{2, 7, 11}, zipped = Pattern(0, 64),
+                         plain{4, -3, 1 << 20, 9};
+  std::string file;
+  std::vector<bool> value;  // per byte: an element, range or tag value
+  // Appends a record whose value bytes are the (from, n) spans.
+  using Spans = std::initializer_list<std::pair<std::size_t, std::size_t>>;
+  auto add = [&](const std::string& bytes, Spans spans) {
+    const std::size_t at = file.size();
+    file += bytes;
+    value.resize(file.size());
+    for (auto [from, n] : spans) {
+      for (std::size_t i = from; i < from + n; ++i) value[at + i] = true;
+    }
+  };
+  // The slice's elements follow its version, start tag, version and count;
+  // its range's start and length follow the end tag and the range version.
+  add(Ints({1}) + Record(vars, false) + Ints({1, 5, 10}), {{29, 12}, {60, 8}});
+  add(Record(zipped, true), {});
+  add(Record(plain, false), {{25, 16}});
+  add(Ints({1, -6, 3}), {{4, 8}});
+  add(Ints({1}), {{0, 4}});
+  auto load = [](const std::string& bytes, std::vector<int>& got) {
+    std::istringstream is(bytes);
+    QmRTArchive ar(is);
+    QmDataSlice s;
+    Vec z, p;
+    QmDataRange r;
+    qmo_qualtag q = qmo_qual_bad;
+    const Outcome thrown = OutcomeOf([&] {
+      ar >> s;
+      z.Serialize(ar, true);
+      p.Serialize(ar, false);
+      ar >> r >> q;
+    });
+    got = Elements(s.vars());
+    for (const Vec* v : {&z, &p}) {
+      const std::vector<int> e = Elements(*v);
+      got.insert(got.end(), e.begin(), e.end());
+    }
+    got.insert(got.end(), {s.range().start(), s.range().length(), r.start(),
+                           r.length(), static_cast<int>(q)});
+    return thrown;
+  };
+  std::vector<int> want;
+  ASSERT_EQ(load(file, want), 0);
+  int counts[2][3] = {};  // [value byte][failed, loaded equal, different]
+  for (std::size_t bit = 0; bit < file.size() * 8; ++bit) {
+    std::string flipped = file;
+    flipped[bit / 8] = static_cast<char>(flipped[bit / 8] ^ (1 << (bit % 8)));
+    std::vector<int> got;
+    const int outcome = load(flipped, got) != 0 ? 0 : got == want ? 1 : 2;
+    ++counts[value[bit / 8] ? 1 : 0][outcome];
+    EXPECT_TRUE(value[bit / 8] || outcome != 2) << "bit " << bit;
+  }
+  for (int v : {0, 1}) {
+    std::cout << (v != 0 ? "value" : "structural") << " bytes: flips "
+              << counts[v][0] + counts[v][1] + counts[v][2] << ", failed "
+              << counts[v][0] << ", loaded equal " << counts[v][1]
+              << ", loaded different " << counts[v][2] << "\n";
+  }
+}
+
+#if defined(__linux__) && defined(__GLIBCXX__)
+// Cancelling a thread blocked reading a record from a pipe unwinds it: the
+// record's handler lets the forced unwind pass instead of making it -1,
+// which would abort the process.
+TEST(RecordFailure, CancelledLoadUnwindsItsThread) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  // A slice's version, then nothing.
+  ASSERT_EQ(write(fds[1], "\1\0\0\0", 4), 4);
+  auto load = [](void* fd) -> void* {
+    __gnu_cxx::stdio_filebuf<char> buf(*static_cast<int*>(fd), std::ios::in);
+    std::istream in(&buf);
+    QmRTArchive ar(in);
+    QmDataSlice slice;
+    ar >> slice;  // blocks in read(), a cancellation point
+    return nullptr;
+  };
+  pthread_t t;
+  ASSERT_EQ(pthread_create(&t, nullptr, load, &fds[0]), 0);
+  pthread_cancel(t);
+  void* result = nullptr;
+  ASSERT_EQ(pthread_join(t, &result), 0);
+  EXPECT_EQ(result, PTHREAD_CANCELED);
+  close(fds[1]);
+}
+#endif
 
 }  // namespace

@@ -297,19 +297,23 @@ TEST(VectorArchive, VersionAndCount) {
       }
     }
     // Counts of 0 and below load as empty; no element is read, but the
-    // compressed form still reads both lengths and the block.
+    // compressed form still reads both lengths and the block, and its raw
+    // length must be 0: else a damaged count would lose the elements.
     for (int count : {0, -1, -1000, INT_MIN}) {
-      std::string r = Str("<StartVector>") + Ints({1, count});
-      if (compressed) {
-        const std::string block = Compress({1, 2});
-        r += Ints({8, static_cast<int>(block.size())}) + block;
+      for (int raw : {0, 8}) {
+        std::string r = Str("<StartVector>") + Ints({1, count});
+        if (compressed) {
+          const std::string block = Compress({1, 2});
+          r += Ints({raw, static_cast<int>(block.size())}) + block;
+        }
+        r += Str("<EndVector>");
+        Vec v = Make({1, 2, 3});
+        Vec sharer = v;
+        const bool refused = compressed && raw != 0;
+        EXPECT_EQ(Load(v, r, compressed), refused ? -1 : 0) << count;
+        EXPECT_EQ(v.elems(), refused ? 3 : 0);
+        EXPECT_EQ(sharer.elems(), 3);
       }
-      r += Str("<EndVector>");
-      Vec v = Make({1, 2, 3});
-      Vec sharer = v;
-      EXPECT_EQ(Load(v, r, compressed), 0) << count;
-      EXPECT_EQ(v.elems(), 0);
-      EXPECT_EQ(sharer.elems(), 3);
     }
   }
 }

@@ -28,7 +28,8 @@ enum qmo_qualtag : std::int32_t {
 };
 
 // Writes the int 1 for a tag of 1 and 0 for anything else. Archive
-// exceptions reach the caller unchanged.
+// exceptions reach the caller unchanged; on a loading archive that is the
+// QmArchiveError the archive throws before touching the stream.
 QMDATA_EXPORT QmRTArchive& operator<<(QmRTArchive& archive, qmo_qualtag& tag);
 // For const tags, enumerators and casts such as static_cast<qmo_qualtag>(5):
 // without it they would bind to the archive's operator<<(int) and store the

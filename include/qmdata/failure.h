@@ -21,24 +21,28 @@
 
 #include "qmdata/export.h"
 
-// One record failure. The strings are the library's; they stay valid and
-// unchanged until the same thread's next record failure or
-// QmClearRecordFailure. When there has been none, every string is empty and
-// offset is -1.
+// One record failure, a value that holds its own text: a copy stays valid
+// and unchanged for as long as it is kept, on any thread, also after the
+// thread that failed has ended. Each text is NUL-terminated; one too long
+// for its field is cut and ends in "...". When there has been no failure,
+// every text is empty and offset is -1.
+//
+// The struct is about 900 bytes: keep one by value, not in every element
+// of a large container.
 struct QmRecordFailure {
   // The record that failed, outermost first: "vector record", "range
   // record", "slice record / vector record", "quality tag".
-  const char* record;
+  char record[96];
   // What the record needed there and what it found, each a short phrase
   // ("version 1 or below", "version 2"); empty when there is nothing to
   // compare, as for a stream error.
-  const char* expected;
-  const char* found;
+  char expected[128];
+  char found[128];
   // The byte offset of the failing item, counted from where the archive
   // began, where the archive tells it; -1 otherwise.
   long long offset;
   // All of it as one line: the record, what went wrong and the offset.
-  const char* message;
+  char message[512];
 };
 
 // The calling thread's last record failure.

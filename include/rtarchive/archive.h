@@ -119,6 +119,7 @@ class QMDATA_RTARCHIVE_EXPORT QmRTArchive {
 
   // A 4-byte two's-complement int.
   QmRTArchive& operator<<(int value) {
+    if (m_storing == 0) RefuseDirection("write of an int");
     const auto u = static_cast<std::uint32_t>(value);
     char* p = Area::Pptr(m_buf);
     if (Area::Epptr(m_buf) - p >= 4) {
@@ -133,6 +134,7 @@ class QMDATA_RTARCHIVE_EXPORT QmRTArchive {
     return *this;
   }
   QmRTArchive& operator>>(int& value) {
+    if (m_storing != 0) RefuseDirection("read of an int");
     std::uint32_t u = 0;
     const char* g = Area::Gptr(m_buf);
     if (Area::Egptr(m_buf) - g >= 4) {
@@ -167,6 +169,10 @@ class QMDATA_RTARCHIVE_EXPORT QmRTArchive {
   // Reads exactly n raw bytes into data and returns n; fewer throws.
   unsigned Read(void* data, unsigned n);
 
+  // Every write of a loading archive and every read of a storing one throws
+  // QmArchiveError before touching the stream (a loading archive on an
+  // std::fstream would otherwise overwrite the file it loads).
+
   // Bytes written or read so far.
   std::uint64_t Offset() const { return m_offset; }
 
@@ -195,6 +201,9 @@ class QMDATA_RTARCHIVE_EXPORT QmRTArchive {
   // for a read, `arrived` of its `needed` bytes came (both 0 otherwise).
   [[noreturn]] void Fail(const char* what, std::uint64_t needed,
                          std::uint64_t arrived) const;
+  // Throws QmArchiveError for a `what` ("write of an int") against the
+  // archive's direction; the stream and its state are left untouched.
+  [[noreturn]] void RefuseDirection(const char* what) const;
   // Moves exactly n bytes through the stream buffer and advances the offset;
   // fewer throws, naming `what`.
   void PutBytes(const void* data, std::size_t n, const char* what);

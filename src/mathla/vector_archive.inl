@@ -106,8 +106,7 @@ std::string Bytes(std::uint64_t n) {
 
 // Reads a tag and refuses it unless it equals tag as a NUL-terminated string.
 // The comparison is of the tag's N bytes with its NUL against a zeroed
-// buffer: the same as strcmp, and it compiles to a few loads where a call to
-// strcmp cost more than reading the whole 1 Ki-element record's tags.
+// buffer: the same as strcmp, in a few loads instead of a call.
 template <std::size_t N>
 void ReadTag(const RecordSteps& at, QmRTArchive& ar, const char (&tag)[N]) {
   static_assert(N <= kTagLimit + 1);
@@ -321,9 +320,12 @@ Vec LoadCompressedElements(RecordSteps& at, QmRTArchive& ar, int n) {
   ar >> raw;
   const std::uint64_t claim =
       n > 0 ? static_cast<std::uint64_t>(n) * kBytesPerElem : 0;
-  if (n > 0 && raw != claim) {
+  // Every writer stores count x 4, and 0 for no elements: a count that a
+  // damaged byte turned to 0 or below is caught here, not loaded as empty.
+  if (raw != claim) {
     at.Refuse(Bytes(claim), Bytes(raw),
-              "raw length " + std::to_string(raw) + " is not 4 x count " +
+              "raw length " + std::to_string(raw) +
+                  (n > 0 ? " is not 4 x count " : " is not 0 for count ") +
                   std::to_string(n));
   }
   at.Item("the compressed length", 4);
@@ -373,6 +375,23 @@ Vec LoadCompressedElements(RecordSteps& at, QmRTArchive& ar, int n) {
   return loaded;
 }
 
+// What a refused record reads as instead: a hint naming the other form
+// when the record's bytes, read again from its start, make a whole record
+// of that form; empty otherwise, or where the stream cannot seek.
+std::string OtherForm(QmRTArchive& ar, std::uint64_t consumed,
+                      bool compressed) {
+  if (ar.m_storing != 0) return "";
+  bool whole = false;
+  qmdata::detail::Reread(ar, consumed, [&](QmRTArchive& again) {
+    Vec other;
+    other.Serialize(again, !compressed);
+    whole = true;
+  });
+  if (!whole) return "";
+  return compressed ? "it reads as the plain form: load it with Serialize(ar)"
+                    : "it reads as the compressed form: load it with ZipIn";
+}
+
 }  // namespace vector_record
 }  // namespace
 
@@ -385,6 +404,9 @@ template <typename T>
 void vector<T>::Serialize(QmRTArchive& ar, bool compressed) {
   static_assert(std::is_same_v<T, int>, "the records hold 4-byte ints");
   using namespace vector_record;
+  const auto other_form = [&](std::uint64_t consumed) {
+    return OtherForm(ar, consumed, compressed);
+  };
   qmdata::detail::GuardRecord("vector record", ar, [&](RecordSteps& at) {
     if (ar.m_storing != 0) {
       if (compressed) {
@@ -410,7 +432,7 @@ void vector<T>::Serialize(QmRTArchive& ar, bool compressed) {
     loaded.nullinit();
     at.Item("the end tag");
     ReadTag(at, ar, kEndTag);
-  });
+  }, other_form);
 }
 
 template <typename T>

@@ -26,6 +26,16 @@ std::int64_t BytesLeft(QmRTArchive& ar, std::uint64_t want) {
   return QmRTArchiveBulk::BytesLeft(ar, want);
 }
 
+bool Reread(QmRTArchive& ar, std::uint64_t back,
+            const std::function<void(QmRTArchive&)>& read) {
+  return QmRTArchiveBulk::Reread(
+      ar, back,
+      [](QmRTArchive& again, void* f) {
+        (*static_cast<const std::function<void(QmRTArchive&)>*>(f))(again);
+      },
+      const_cast<std::function<void(QmRTArchive&)>*>(&read));  // NOLINT(cppcoreguidelines-pro-type-const-cast)
+}
+
 void SkipBlock(QmRTArchive& ar, std::uint32_t len) {
   unsigned char piece[4096];
   for (std::uint32_t left = len; left > 0;) {
@@ -66,6 +76,11 @@ void ReadInts(QmRTArchive& ar, int* data, std::size_t n) {
 }
 
 std::int64_t BytesLeft(QmRTArchive&, std::uint64_t) { return -1; }
+
+bool Reread(QmRTArchive&, std::uint64_t,
+            const std::function<void(QmRTArchive&)>&) {
+  return false;
+}
 
 // The block is one Write of the storing archive, which another archive
 // library may frame as one item: it is read with one Read, into a block of

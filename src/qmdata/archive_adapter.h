@@ -20,6 +20,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 #include "rtarchive/archive.h"
 
@@ -75,6 +76,13 @@ class BlockSink {
   BlockSink& operator=(BlockSink&&) = default;
 };
 #endif
+
+// Runs read on a fresh loading archive over ar's stream from `back` bytes
+// before its read position, then puts the position back; false where the
+// stream cannot seek (and always with another archive library). read's
+// exceptions pass through.
+bool Reread(QmRTArchive& ar, std::uint64_t back,
+            const std::function<void(QmRTArchive&)>& read);
 
 // How DecodeBlock ended.
 enum class Decoded {

@@ -7,6 +7,7 @@
 #include <exception>
 #include <new>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "qmdata/failure.h"
@@ -20,19 +21,17 @@ struct Refusal {
   std::string expected;
   std::string found;
   std::string sentence;
+  std::string hint;
 };
 
 // The last failure on a thread, in buffers of its own: noting a failure
 // allocates nothing that outlives it, and the thread keeps no memory of the
 // heap. Longer texts are cut, ending in "...".
 struct Failure {
-  char record[96];
-  char expected[128];
-  char found[128];
-  char detail[320];  // what went wrong, without record and offset
-  char message[512];
-  long long offset;
-  bool no_memory;  // there was no memory to say more
+  QmRecordFailure kept;  // what QmLastRecordFailure hands out
+  char detail[320];      // what went wrong, without record and offset
+  char hint[160];        // what the bytes look like instead; may be empty
+  bool no_memory;        // there was no memory to say more
 };
 
 // Per-thread state, touched only by its own thread; zero is "none yet".
@@ -46,11 +45,17 @@ constinit thread_local std::uint64_t t_failures  // NOLINT(cppcoreguidelines-avo
 #else
 constinit thread_local std::uint64_t t_failures = 0;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
 #endif
+// True while a probe runs (RecordSteps::NoteHint): its records probe no
+// further.
+constinit thread_local bool t_probing = false;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
 
+// Copies s into dst, NUL-terminated; a text too long for dst is cut and
+// ends in "...".
 template <std::size_t N>
-void Keep(char (&dst)[N], const std::string& s) noexcept {
+void CopyCut(char (&dst)[N], std::string_view s) noexcept {
   if (s.size() < N) {
-    std::memcpy(dst, s.c_str(), s.size() + 1);
+    std::memcpy(dst, s.data(), s.size());
+    dst[s.size()] = '\0';
     return;
   }
   std::memcpy(dst, s.data(), N - 4);
@@ -58,16 +63,17 @@ void Keep(char (&dst)[N], const std::string& s) noexcept {
 }
 
 std::string Compose(const std::string& record, const std::string& detail,
-                    long long offset) {
+                    long long offset, const std::string& hint) {
   std::string m = record + ": " + detail;
   if (offset >= 0) m += " at byte offset " + std::to_string(offset);
+  if (!hint.empty()) m += " (" + hint + ")";
   return m;
 }
 
 #if QMDATA_BULK_ARCHIVE
 // Our archive's message without its "QmRTArchive: " prefix and its offset,
 // which the reason gives itself.
-std::string Plain(const char* what) {
+std::string WithoutPrefixAndOffset(const char* what) {
   std::string s = what;
   const std::string prefix = "QmRTArchive: ";
   if (s.compare(0, prefix.size(), prefix) == 0) s.erase(0, prefix.size());
@@ -83,19 +89,56 @@ RecordSteps::RecordSteps(const char* record, QmRTArchive& ar)
     : m_record(record),
       m_ar(ar),
       m_at(ArchiveOffset(ar)),
+      m_start(m_at),
       m_failures_before(t_failures) {}
 
 void RecordSteps::Refuse(std::string expected, std::string found,
                          std::string sentence) const {
-  throw Refusal{std::move(expected), std::move(found), std::move(sentence)};
+  Refuse(std::move(expected), std::move(found), std::move(sentence), "");
 }
+
+void RecordSteps::Refuse(std::string expected, std::string found,
+                         std::string sentence, std::string hint) const {
+  throw Refusal{std::move(expected), std::move(found), std::move(sentence),
+                std::move(hint)};
+}
+
+namespace {
+
+// True when the 4 bytes just read, and what follows them, are a vector
+// record's start tag: its length, 13, then "<StartVector>".
+QMDATA_CATCHES_FORCED_UNWIND bool StartTagWasRead(QmRTArchive& ar) {
+  constexpr char kTag[] = "<StartVector>";
+  bool tag = false;
+  try {
+    Reread(ar, 4, [&](QmRTArchive& again) {
+      char buf[sizeof kTag + 1] = {};
+      again.ReadString(buf, sizeof kTag);
+      tag = std::strcmp(buf, kTag) == 0;
+    });
+#if QMDATA_FORCED_UNWIND
+  } catch (const abi::__forced_unwind&) {
+    throw;
+#endif
+  } catch (...) {  // the bytes are not a tag
+  }
+  return tag;
+}
+
+}  // namespace
 
 void CheckVersion(const RecordSteps& at, int version, int newest) {
   if (version <= newest) return;
   const std::string v = std::to_string(version);
   const std::string n = std::to_string(newest);
-  at.Refuse("version " + n + " or below", "version " + v,
-            "version " + v + " is above " + n);
+  std::string sentence = "version " + v + " is above " + n;
+  // A version read where a vector record starts: 13 is the tag's length.
+  if (version == 13 && StartTagWasRead(at.archive())) {
+    at.Refuse("version " + n + " or below", "version " + v,
+              sentence + "; the bytes there are a vector record's start tag",
+              "are the records read in the order they were written?");
+  }
+  at.Refuse("version " + n + " or below", "version " + v, sentence);
 }
 
 void RefuseConstLoad(const char* record, QmRTArchive& ar, const char* what) {
@@ -106,12 +149,30 @@ void RefuseConstLoad(const char* record, QmRTArchive& ar, const char* what) {
   });
 }
 
+QMDATA_CATCHES_FORCED_UNWIND void RecordSteps::Fail(
+    std::string (*probe)(void*, std::uint64_t), void* context) const {
+#if QMDATA_FORCED_UNWIND
+  try {
+    // Called only from GuardRecord's handler: there is one to rethrow.
+    // cppcheck-suppress rethrowNoCurrentException
+    throw;
+  } catch (const abi::__forced_unwind&) {
+    throw;
+  } catch (...) {  // any other exception: noted below
+  }
+#endif
+  NoteCurrentException();
+  if (probe != nullptr) NoteHint(probe, context);
+  throw -1;  // NOLINT(hicpp-exception-baseclass): the records' contract
+}
+
 void RecordSteps::NoteCurrentException() const noexcept {
   Failure& f = t_failure;
   try {
     std::string expected;
     std::string found;
     std::string detail;
+    std::string hint;
     long long offset = m_at;
     const std::string item = m_item;
     try {
@@ -122,13 +183,17 @@ void RecordSteps::NoteCurrentException() const noexcept {
       expected = r.expected;
       found = r.found;
       detail = r.sentence;
+      hint = r.hint;
     } catch (int thrown) {
       if (t_failures != m_failures_before && !f.no_memory) {
         // A nested record failed and said why: this record is its context.
-        const std::string record = std::string(m_record) + " / " + f.record;
-        const std::string message = Compose(record, f.detail, f.offset);
-        Keep(f.record, record);
-        Keep(f.message, message);
+        const std::string record =
+            std::string(m_record) + " / " + f.kept.record;
+        const std::string message =
+            Compose(record, f.detail, f.kept.offset, "");
+        CopyCut(f.kept.record, record);
+        CopyCut(f.kept.message, message);
+        f.hint[0] = '\0';  // the inner record's hint is not this one's
         return;
       }
       detail = item + ": the archive threw the int " + std::to_string(thrown);
@@ -151,7 +216,7 @@ void RecordSteps::NoteCurrentException() const noexcept {
         detail = item + " needs " + expected + ", " + std::to_string(arrived) +
                  " arrived (truncated)";
       } else {
-        detail = item + ": " + Plain(e.what());
+        detail = item + ": " + WithoutPrefixAndOffset(e.what());
         offset = static_cast<long long>(e.offset());
       }
 #endif
@@ -164,14 +229,15 @@ void RecordSteps::NoteCurrentException() const noexcept {
       detail = item + ": an exception that is not a std::exception" +
                " (from the stream buffer?)";
     }
-    const std::string message = Compose(m_record, detail, offset);
+    const std::string message = Compose(m_record, detail, offset, hint);
     // Nothing can fail from here on: the reason is replaced as a whole.
-    Keep(f.record, m_record);
-    Keep(f.expected, expected);
-    Keep(f.found, found);
-    Keep(f.detail, detail);
-    Keep(f.message, message);
-    f.offset = offset;
+    CopyCut(f.kept.record, m_record);
+    CopyCut(f.kept.expected, expected);
+    CopyCut(f.kept.found, found);
+    CopyCut(f.detail, detail);
+    CopyCut(f.hint, hint);
+    CopyCut(f.kept.message, message);
+    f.kept.offset = offset;
     f.no_memory = false;
   } catch (...) {
     f.no_memory = true;
@@ -179,16 +245,67 @@ void RecordSteps::NoteCurrentException() const noexcept {
   ++t_failures;
 }
 
+QMDATA_CATCHES_FORCED_UNWIND void RecordSteps::NoteHint(std::string (*probe)(void*, std::uint64_t),
+                           void* context) const {
+  const std::int64_t now = ArchiveOffset(m_ar);
+  if (t_probing || m_start < 0 || now < m_start) return;
+  std::uint64_t consumed = static_cast<std::uint64_t>(now - m_start);
+#if QMDATA_BULK_ARCHIVE
+  try {
+    // Called only from GuardRecord's handler: there is one to rethrow.
+    // cppcheck-suppress rethrowNoCurrentException
+    throw;
+  } catch (const QmArchiveError& e) {
+    // A short read took the bytes that arrived, uncounted by the offset.
+    if (e.truncated()) consumed += e.arrived();
+  } catch (...) {
+  }
+#endif
+  Failure& f = t_failure;
+  if (f.no_memory) return;
+  const Failure noted = f;
+  const std::uint64_t failures = t_failures;
+  std::string hint;
+  t_probing = true;
+  try {
+    hint = probe(context, consumed);
+#if QMDATA_FORCED_UNWIND
+  } catch (const abi::__forced_unwind&) {
+    t_probing = false;
+    f = noted;
+    t_failures = failures;
+    throw;
+#endif
+  } catch (...) {
+    hint.clear();
+  }
+  t_probing = false;
+  f = noted;
+  t_failures = failures;
+  if (hint.empty()) return;
+  try {
+    const std::string message =
+        Compose(f.kept.record, f.detail, f.kept.offset, hint);
+    CopyCut(f.hint, hint);
+    CopyCut(f.kept.message, message);
+  } catch (...) {  // no memory for the hint: the reason stands without it
+  }
+}
+
 }  // namespace qmdata::detail
 
 QmRecordFailure QmLastRecordFailure() noexcept {
   const qmdata::detail::Failure& f = qmdata::detail::t_failure;
   if (f.no_memory) {
-    return {"", "", "", -1,
-            "a record failed, and there was no memory to say why"};
+    QmRecordFailure none{};
+    none.offset = -1;
+    qmdata::detail::CopyCut(
+        none.message, "a record failed, and there was no memory to say why");
+    return none;
   }
-  if (f.message[0] == '\0') return {"", "", "", -1, ""};
-  return {f.record, f.expected, f.found, f.offset, f.message};
+  QmRecordFailure kept = f.kept;
+  if (kept.message[0] == '\0') kept.offset = -1;
+  return kept;
 }
 
 void QmClearRecordFailure() noexcept {

@@ -97,6 +97,14 @@ void QmRTArchive::Fail(const char* what, std::uint64_t needed,
   throw QmArchiveError(message, m_offset, needed, arrived, failed_before);
 }
 
+void QmRTArchive::RefuseDirection(const char* what) const {
+  throw QmArchiveError(std::string("QmRTArchive: ") + what + " on a " +
+                           (m_storing != 0 ? "storing" : "loading") +
+                           " archive at byte offset " +
+                           std::to_string(m_offset),
+                       m_offset, 0, 0, false);
+}
+
 void QmRTArchive::PutBytes(const void* data, std::size_t n, const char* what) {
   if (m_buf->sputn(static_cast<const char*>(data),
                    static_cast<std::streamsize>(n)) !=
@@ -116,6 +124,7 @@ void QmRTArchive::GetBytes(void* data, std::size_t n, const char* what) {
 }
 
 QmRTArchive& QmRTArchive::operator<<(unsigned long value) {
+  if (m_storing == 0) RefuseDirection("write of an unsigned long");
   if (value > 0xFFFFFFFFul) {
     Fail("store of an unsigned long above 0xFFFFFFFF", 0, 0);
   }
@@ -126,6 +135,7 @@ QmRTArchive& QmRTArchive::operator<<(unsigned long value) {
 }
 
 QmRTArchive& QmRTArchive::operator>>(unsigned long& value) {
+  if (m_storing != 0) RefuseDirection("read of an unsigned long");
   unsigned char bytes[kFixed32Size];
   GetBytes(bytes, kFixed32Size, "read of an unsigned long");
   value = DecodeFixed32(bytes);
@@ -133,6 +143,7 @@ QmRTArchive& QmRTArchive::operator>>(unsigned long& value) {
 }
 
 void QmRTArchive::WriteString(const char* s) {
+  if (m_storing == 0) RefuseDirection("write of a string");
   const std::size_t len = s == nullptr ? 0 : std::strlen(s);
   if (len > 0xFFFFFFFFu) {
     Fail("store of a string longer than 0xFFFFFFFF bytes", 0, 0);
@@ -175,6 +186,7 @@ std::size_t CopyStringInPlace(const char* g, std::ptrdiff_t avail, char* buf,
 }  // namespace
 
 char* QmRTArchive::ReadString(char* buf, unsigned limit) {
+  if (m_storing != 0) RefuseDirection("read of a string");
   if (buf == nullptr) Fail("read of a string into a null buffer", 0, 0);
   buf[0] = '\0';
   const char* g = Area::Gptr(m_buf);
@@ -210,12 +222,14 @@ char* QmRTArchive::ReadString(char* buf, unsigned limit) {
 }
 
 void QmRTArchive::Write(const void* data, unsigned n) {
+  if (m_storing == 0) RefuseDirection("write of a raw block");
   if (n == 0) return;
   if (data == nullptr) Fail("write of a raw block from a null pointer", 0, 0);
   PutBytes(data, n, "write of a raw block");
 }
 
 unsigned QmRTArchive::Read(void* data, unsigned n) {
+  if (m_storing != 0) RefuseDirection("read of a raw block");
   if (n == 0) return 0;
   if (data == nullptr) Fail("read of a raw block into a null pointer", 0, 0);
   GetBytes(data, n, "read of a raw block");

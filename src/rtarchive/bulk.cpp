@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <climits>
 #include <ios>
+#include <istream>
 #include <memory>
 #include <new>
 #include <streambuf>
@@ -114,6 +115,7 @@ struct QmRTArchiveBulk::Impl {
 
 void QmRTArchiveBulk::WriteInts(QmRTArchive& ar, const int* data,
                                 std::size_t n) {
+  if (ar.m_storing == 0) ar.RefuseDirection("write of an int array");
   if (n == 0) return;
   if (data == nullptr) {
     ar.Fail("write of an int array from a null pointer", 0, 0);
@@ -136,6 +138,7 @@ void QmRTArchiveBulk::WriteInts(QmRTArchive& ar, const int* data,
 }
 
 void QmRTArchiveBulk::ReadInts(QmRTArchive& ar, int* data, std::size_t n) {
+  if (ar.m_storing != 0) ar.RefuseDirection("read of an int array");
   if (n == 0) return;
   if (data == nullptr)
     ar.Fail("read of an int array into a null pointer", 0, 0);
@@ -158,6 +161,35 @@ std::int64_t QmRTArchiveBulk::BytesLeft(QmRTArchive& ar, std::uint64_t want) {
   if (end == std::streampos(std::streamoff(-1))) return -1;
   const std::streamoff left = std::streamoff(end) - std::streamoff(here);
   return left < 0 ? 0 : left;
+}
+
+bool QmRTArchiveBulk::Reread(QmRTArchive& ar, std::uint64_t back,
+                             void (*read)(QmRTArchive& again, void* context),
+                             void* context) {
+  std::streambuf* buf = ar.m_buf;
+  const std::streampos here = buf->pubseekoff(0, std::ios::cur, std::ios::in);
+  const std::streampos none(std::streamoff(-1));
+  if (here == none || static_cast<std::uint64_t>(std::streamoff(here)) < back ||
+      buf->pubseekpos(std::streamoff(here) - static_cast<std::streamoff>(back),
+                      std::ios::in) == none) {
+    return false;
+  }
+  class PutBack {
+   public:
+    PutBack(std::streambuf* b, std::streampos at) : m_buf(b), m_at(at) {}
+    PutBack(const PutBack&) = delete;
+    PutBack& operator=(const PutBack&) = delete;
+    ~PutBack() { m_buf->pubseekpos(m_at, std::ios::in); }
+
+   private:
+    std::streambuf* m_buf;
+    std::streampos m_at;
+  } put_back(buf, here);
+  std::istream in(buf);
+  QmRTArchive again(in);
+  again.m_convert_ints = ar.m_convert_ints;
+  read(again, context);
+  return true;
 }
 
 namespace {
@@ -183,6 +215,7 @@ QmRTArchiveBulk::Inflated QmRTArchiveBulk::Inflate(QmRTArchive& ar,
                                                    std::uint32_t packed_len,
                                                    std::uint64_t raw_len,
                                                    QmInflateSink& sink) {
+  if (ar.m_storing != 0) ar.RefuseDirection("read of a compressed block");
   // The compressed bytes: in place when the get area holds the block, else
   // read whole when the stream vouches for a short one, else a chunk at a
   // time while decoding.
