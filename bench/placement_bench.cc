@@ -49,9 +49,9 @@ struct OpInfo {
   bool two_operands;
 };
 constexpr OpInfo kOps[] = {
-    {Op::kAdd, "add", "a += b", true},    {Op::kSub, "sub", "a -= b", true},
-    {Op::kMul, "mul", "a ^= b", true},    {Op::kScale, "scale", "a *= k", false},
-    {Op::kDot, "dot", "dot", true},       {Op::kSum, "sum", "sum", false},
+    {Op::kAdd, "add", "a += b", true}, {Op::kSub, "sub", "a -= b", true},
+    {Op::kMul, "mul", "a ^= b", true}, {Op::kScale, "scale", "a *= k", false},
+    {Op::kDot, "dot", "dot", true},    {Op::kSum, "sum", "sum", false},
 };
 constexpr std::size_t kSizes[] = {std::size_t{1} << 10, std::size_t{1} << 16,
                                   std::size_t{1} << 20};
@@ -68,7 +68,8 @@ class Placed {
         data_(reinterpret_cast<int*>(base_ + offset)) {
     if (base_ == nullptr) std::abort();
     std::mt19937 gen(seed);
-    for (std::size_t i = 0; i < n; ++i) data_[i] = static_cast<int>(gen() % 100);
+    for (std::size_t i = 0; i < n; ++i)
+      data_[i] = static_cast<int>(gen() % 100);
   }
   Placed(const Placed&) = delete;
   Placed& operator=(const Placed&) = delete;
@@ -116,8 +117,7 @@ void Run(benchmark::State& state, Op op, bool ours, std::size_t n,
                   [&] { benchmark::DoNotOptimize(Peer::Dot(pa, pb, n)); });
     case Op::kSum:
       if (ours) return Loop(state, [&] { benchmark::DoNotOptimize(x.sum()); });
-      return Loop(state,
-                  [&] { benchmark::DoNotOptimize(Peer::Sum(pa, n)); });
+      return Loop(state, [&] { benchmark::DoNotOptimize(Peer::Sum(pa, n)); });
   }
 }
 
@@ -133,8 +133,8 @@ bool Avx2Peer() {
 }
 
 void RegisterAll() {
-  const auto run = Avx2Peer() ? Run<NativeLoops<kNativeAvx2>>
-                              : Run<NativeLoops<kNative>>;
+  const auto run =
+      Avx2Peer() ? Run<NativeLoops<kNativeAvx2>> : Run<NativeLoops<kNative>>;
   for (const OpInfo& o : kOps) {
     for (std::size_t n : kSizes) {
       for (std::size_t offset : kOffsets) {
@@ -171,13 +171,15 @@ class SweepReporter : public benchmark::BenchmarkReporter {
     std::printf("library level: %s (QMDATA_ISA=%s)\n",
                 qmdata::detail::Active().name,
                 std::getenv("QMDATA_ISA") ? std::getenv("QMDATA_ISA") : "");
-    std::printf("ratio = our CPU time / the loop's (-O3 -march=native%s), "
-                "medians of the runs\n\n",
-                Avx2Peer() ? " -mno-avx512f" : "");
+    std::printf(
+        "ratio = our CPU time / the loop's (-O3 -march=native%s), "
+        "medians of the runs\n\n",
+        Avx2Peer() ? " -mno-avx512f" : "");
     std::printf("| op | size |");
     for (std::size_t offset : kOffsets) std::printf(" +%zu |", offset);
     std::printf(" worst | median |\n|---|---|");
-    for (std::size_t i = 0; i < std::size(kOffsets) + 2; ++i) std::printf("---|");
+    for (std::size_t i = 0; i < std::size(kOffsets) + 2; ++i)
+      std::printf("---|");
     std::printf("\n");
     for (const OpInfo& o : kOps) {
       for (std::size_t n : kSizes) {

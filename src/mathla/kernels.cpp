@@ -58,7 +58,10 @@ const Kernels* KernelsFor(Isa isa) {
 
 const Kernels& Active() {
   // Chosen once; the guard makes the first call safe from any thread.
-  static const Kernels* const chosen = ChooseUpTo(std::getenv("QMDATA_ISA"));
+  // getenv races only with a setenv of the caller's in another thread, and
+  // the library reads the variable this once.
+  static const Kernels* const chosen =
+      ChooseUpTo(std::getenv("QMDATA_ISA"));  // NOLINT(concurrency-mt-unsafe)
   return *chosen;
 }
 

@@ -3,9 +3,10 @@
 //
 // Every loop is written once (kernels_loops.h) and compiled once per
 // instruction-set level, each level in its own unit with its own flags: a
-// portable baseline and, on x86 with GCC or clang, AVX2 and AVX-512. The
-// level is chosen once, from the CPU's features (and QMDATA_ISA, below), the
-// first time Active() is called; the library itself stays runnable on any x86-64 (or any other
+// portable baseline and, on x86 with GCC or clang, AVX2 and AVX-512 (which
+// replace some loops with hand-written ones). The level is chosen once, from
+// the CPU's features (and QMDATA_ISA, below), the first time Active() is
+// called; the library itself stays runnable on any x86-64 (or any other
 // target, where only the baseline exists).
 //
 // All arithmetic wraps in 32-bit two's complement. Every kernel gives exactly

@@ -60,10 +60,10 @@ int Accumulate(const int* a, const int* b, std::size_t n) {
   }
   for (; i + 8 <= n; i += 8)
     s0 = _mm256_add_epi32(s0, Term::W(Load(a + i), Load(b + i)));
-  const __m256i s = _mm256_add_epi32(_mm256_add_epi32(s0, s1),
-                                     _mm256_add_epi32(s2, s3));
-  __m128i h = _mm_add_epi32(_mm256_castsi256_si128(s),
-                            _mm256_extracti128_si256(s, 1));
+  const __m256i s =
+      _mm256_add_epi32(_mm256_add_epi32(s0, s1), _mm256_add_epi32(s2, s3));
+  __m128i h =
+      _mm_add_epi32(_mm256_castsi256_si128(s), _mm256_extracti128_si256(s, 1));
   h = _mm_add_epi32(h, _mm_shuffle_epi32(h, 0x4E));
   h = _mm_add_epi32(h, _mm_shuffle_epi32(h, 0xB1));
   unsigned t = U(_mm_cvtsi128_si32(h));

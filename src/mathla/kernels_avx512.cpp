@@ -186,8 +186,8 @@ int Accumulate(const int* a, const int* b, std::size_t n) {
   __m512i s0 = _mm512_setzero_si512(), s1 = s0, s2 = s0, s3 = s0;
   std::size_t i = 0;
   for (; i + 64 <= n; i += 64) {
-    s0 = _mm512_add_epi32(s0, Term::F(_mm512_loadu_si512(a + i),
-                                      _mm512_loadu_si512(b + i)));
+    s0 = _mm512_add_epi32(
+        s0, Term::F(_mm512_loadu_si512(a + i), _mm512_loadu_si512(b + i)));
     s1 = _mm512_add_epi32(s1, Term::F(_mm512_loadu_si512(a + i + 16),
                                       _mm512_loadu_si512(b + i + 16)));
     s2 = _mm512_add_epi32(s2, Term::F(_mm512_loadu_si512(a + i + 32),
