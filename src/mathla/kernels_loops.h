@@ -46,13 +46,11 @@ inline bool SameOrApart(const int* a, std::size_t n, const int* b,
 }
 
 // Four registers per step in the element-wise loops. One register per step
-// makes a loop of a few bytes that the front end fetches anew for every
-// register, and its speed then hangs on where the linker puts it: the same
-// add loop, measured on an AMD core at 1 Ki elements, took half as long
-// again when it straddled a 64-byte line as when it did not, which is what
+// makes a loop of a few bytes whose speed hangs on where the linker puts it:
+// the same add loop, at 1 Ki elements on an AMD core, took half as long again
+// when it straddled a 64-byte line as when it fitted in one, which is what
 // set one operator against another built from the same template. Four
-// registers per step do four times the work per fetch and measured as fast
-// as the plain loop at every placement.
+// registers per step do four times the work per fetch of the loop.
 #if defined(__GNUC__)
 #define QMDATA_UNROLL_4 _Pragma("GCC unroll 4")
 #else
