@@ -101,16 +101,12 @@ int Extreme(const int* a, std::size_t n) {
   return Horizontal<Sel>(Sel::Pick(Sel::Pick(m0, m1), Sel::Pick(m2, m3)));
 }
 
-// The element-wise operations in place, the dot product and the sum,
-// hand-written too. In place: four registers per step, the head up to the
-// 64-byte boundary of out and the remainder one masked step each, where the
-// compiler's loop takes one register per step and up to 15 scalar steps at
-// either end; short calls measured faster, and with b off a 64-byte boundary
-// the loop runs at the rate at which the core splits b's loads across cache
-// lines. The sums keep four registers of partial sums: the compiler's loop
-// kept them in a stack array, realigned, zeroed and stored around the loop,
-// which cost short calls more than the loop itself. (Not the sum of
-// squares: loading each element once, the compiler's loop measured faster.)
+// The element-wise operations in place, hand-written too: four registers
+// per step, the head up to the 64-byte boundary of out and the remainder one
+// masked step each, where the compiler's loop takes one register per step
+// and up to 15 scalar steps at either end. Short calls measured faster; with
+// b off a 64-byte boundary the loop runs at the rate at which the core
+// splits b's loads across cache lines.
 struct WideAdd {
   static __m512i F(__m512i a, __m512i b) { return _mm512_add_epi32(a, b); }
 };
@@ -119,15 +115,6 @@ struct WideSub {
 };
 struct WideMul {
   static __m512i F(__m512i a, __m512i b) { return _mm512_mullo_epi32(a, b); }
-};
-// Terms of the sums: a alone, or a * b.
-struct WideFirst {
-  static __m512i F(__m512i a, __m512i) { return a; }
-};
-struct WideProduct : WideMul {};
-// For Horizontal: the sum of the lanes.
-struct WideSum {
-  static __m512i Pick(__m512i a, __m512i b) { return _mm512_add_epi32(a, b); }
 };
 
 __mmask16 Lanes(std::size_t n) {
@@ -179,42 +166,11 @@ void Binary(int* out, const int* a, const int* b, std::size_t n) {
   Apart<Op>(out, a, b, n);
 }
 
-// The wrapped sum of Term(a[i], b[i]) over i < n, four registers of partial
-// sums.
-template <class Term>
-int Accumulate(const int* a, const int* b, std::size_t n) {
-  __m512i s0 = _mm512_setzero_si512(), s1 = s0, s2 = s0, s3 = s0;
-  std::size_t i = 0;
-  for (; i + 64 <= n; i += 64) {
-    s0 = _mm512_add_epi32(
-        s0, Term::F(_mm512_loadu_si512(a + i), _mm512_loadu_si512(b + i)));
-    s1 = _mm512_add_epi32(s1, Term::F(_mm512_loadu_si512(a + i + 16),
-                                      _mm512_loadu_si512(b + i + 16)));
-    s2 = _mm512_add_epi32(s2, Term::F(_mm512_loadu_si512(a + i + 32),
-                                      _mm512_loadu_si512(b + i + 32)));
-    s3 = _mm512_add_epi32(s3, Term::F(_mm512_loadu_si512(a + i + 48),
-                                      _mm512_loadu_si512(b + i + 48)));
-  }
-  for (; i < n; i += 16) {
-    const __mmask16 lanes = Lanes(n - i);
-    s1 = _mm512_add_epi32(s1, Term::F(_mm512_maskz_loadu_epi32(lanes, a + i),
-                                      _mm512_maskz_loadu_epi32(lanes, b + i)));
-  }
-  return Horizontal<WideSum>(
-      _mm512_add_epi32(_mm512_add_epi32(s0, s1), _mm512_add_epi32(s2, s3)));
-}
-int Dot(const int* a, const int* b, std::size_t n) {
-  return Accumulate<WideProduct>(a, b, n);
-}
-int Sum(const int* a, std::size_t n) { return Accumulate<WideFirst>(a, a, n); }
-
 constexpr Kernels kAvx512Table = [] {
   Kernels k = MakeKernels<16>("avx512");
   k.add = Binary<AddOp, WideAdd>;
   k.sub = Binary<SubOp, WideSub>;
   k.mul = Binary<MulOp, WideMul>;
-  k.dot = Dot;
-  k.sum = Sum;
   k.max = Extreme<WideMax>;
   k.min = Extreme<WideMin>;
   k.maxabs = Extreme<WideMaxAbs>;
