@@ -2,6 +2,7 @@
 // Element-wise arithmetic, products and comparison of QmMathLA::vector<int>,
 // and the element kernels behind them at every instruction-set level.
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -329,7 +330,9 @@ TEST(ArithKernels, EveryLevelMatchesThePlainLoop) {
   std::mt19937 gen(42);
   for (const Kernels* k : Levels()) {
     SCOPED_TRACE(k->name);
-    for (std::size_t n = 0; n <= 70; ++n) {
+    // Up to 140: a head up to the next 64-byte boundary, blocks of four
+    // 16-lane registers and a remainder all occur.
+    for (std::size_t n = 0; n <= 140; ++n) {
       for (std::size_t off : {0, 1, 3}) {
         const std::vector<int> a = RandomInts(gen, n + 4);
         const std::vector<int> b = RandomInts(gen, n + 4);
@@ -358,6 +361,15 @@ TEST(ArithKernels, EveryLevelMatchesThePlainLoop) {
         }
         ASSERT_EQ(k->dot(pa, pb, n), static_cast<int>(dot)) << n;
 
+        // In place, the other operand apart: the compound forms' path.
+        std::vector<int> in(n + 4);
+        std::copy(pa, pa + n, in.begin() + off);
+        int* po = in.data() + off;
+        k->add(po, po, pb, n);
+        k->sub(po, po, pb, n);  // back to a
+        k->mul(po, po, pb, n);
+        for (std::size_t i = 0; i < n; ++i) ASSERT_EQ(po[i], mul[off + i]) << n;
+
         // In place, and with both operands the output itself.
         std::vector<int> self(pa, pa + n);
         k->add(self.data(), self.data(), self.data(), n);
@@ -367,6 +379,17 @@ TEST(ArithKernels, EveryLevelMatchesThePlainLoop) {
       }
     }
   }
+}
+
+TEST(ArithKernels, QmdataIsaCapsTheLevel) {
+  using qmdata::detail::ChooseUpTo;
+  using qmdata::detail::KernelsFor;
+  const Kernels* best = Levels().back();
+  EXPECT_EQ(ChooseUpTo(nullptr), best);
+  EXPECT_EQ(ChooseUpTo("sse9"), best);  // unknown: no limit
+  EXPECT_EQ(ChooseUpTo("baseline"), KernelsFor(Isa::kBaseline));
+  const Kernels* avx2 = KernelsFor(Isa::kAvx2);
+  EXPECT_EQ(ChooseUpTo("avx2"), avx2 ? avx2 : KernelsFor(Isa::kBaseline));
 }
 
 TEST(ArithKernels, MatrixKernelsMatchThePlainLoop) {

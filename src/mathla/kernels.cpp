@@ -3,6 +3,10 @@
 
 #include "mathla/kernels.h"
 
+#include <cstdlib>
+#include <cstring>
+#include <initializer_list>
+
 namespace qmdata::detail {
 
 namespace {
@@ -27,13 +31,18 @@ bool CpuHas(Isa isa) {
 bool CpuHas(Isa isa) { return isa == Isa::kBaseline; }
 #endif
 
-const Kernels* Choose() {
-  if (const Kernels* k = KernelsFor(Isa::kAvx512)) return k;
-  if (const Kernels* k = KernelsFor(Isa::kAvx2)) return k;
+}  // namespace
+
+const Kernels* ChooseUpTo(const char* cap) {
+  Isa top = Isa::kAvx512;
+  if (cap != nullptr && std::strcmp(cap, "avx2") == 0) top = Isa::kAvx2;
+  if (cap != nullptr && std::strcmp(cap, "baseline") == 0) top = Isa::kBaseline;
+  for (Isa isa : {Isa::kAvx512, Isa::kAvx2}) {
+    const Kernels* k = isa <= top ? KernelsFor(isa) : nullptr;
+    if (k != nullptr) return k;
+  }
   return &kBaselineKernels;
 }
-
-}  // namespace
 
 const Kernels* KernelsFor(Isa isa) {
   switch (isa) {
@@ -49,7 +58,10 @@ const Kernels* KernelsFor(Isa isa) {
 
 const Kernels& Active() {
   // Chosen once; the guard makes the first call safe from any thread.
-  static const Kernels* const chosen = Choose();
+  // getenv races only with a setenv of the caller's in another thread, and
+  // the library reads the variable this once.
+  static const Kernels* const chosen =
+      ChooseUpTo(std::getenv("QMDATA_ISA"));  // NOLINT(concurrency-mt-unsafe)
   return *chosen;
 }
 

@@ -3,8 +3,9 @@
 //
 // Every loop is written once (kernels_loops.h) and compiled once per
 // instruction-set level, each level in its own unit with its own flags: a
-// portable baseline and, on x86 with GCC or clang, AVX2 and AVX-512. The
-// level is chosen once, from the CPU's features, the first time Active() is
+// portable baseline and, on x86 with GCC or clang, AVX2 and AVX-512 (which
+// replace some loops with hand-written ones). The level is chosen once, from
+// the CPU's features (and QMDATA_ISA, below), the first time Active() is
 // called; the library itself stays runnable on any x86-64 (or any other
 // target, where only the baseline exists).
 //
@@ -89,7 +90,13 @@ enum class Isa { kBaseline = 0, kAvx2 = 1, kAvx512 = 2 };
 // The baseline always exists. Tests use this to check every level.
 const Kernels* KernelsFor(Isa isa);
 
-// The best level this CPU supports, chosen once.
+// The best level this CPU supports that is not above cap ("baseline",
+// "avx2"; null or any other value sets no limit).
+const Kernels* ChooseUpTo(const char* cap);
+
+// The level the library uses: ChooseUpTo the environment variable
+// QMDATA_ISA, read once, on the first call. The variable lets a machine with
+// a wide level measure and check a narrower one in the whole library.
 const Kernels& Active();
 
 }  // namespace qmdata::detail

@@ -101,8 +101,76 @@ int Extreme(const int* a, std::size_t n) {
   return Horizontal<Sel>(Sel::Pick(Sel::Pick(m0, m1), Sel::Pick(m2, m3)));
 }
 
+// The element-wise operations in place, hand-written too: four registers
+// per step, the head up to the 64-byte boundary of out and the remainder one
+// masked step each, where the compiler's loop takes one register per step
+// and up to 15 scalar steps at either end. Short calls measured faster; with
+// b off a 64-byte boundary the loop runs at the rate at which the core
+// splits b's loads across cache lines.
+struct WideAdd {
+  static __m512i F(__m512i a, __m512i b) { return _mm512_add_epi32(a, b); }
+};
+struct WideSub {
+  static __m512i F(__m512i a, __m512i b) { return _mm512_sub_epi32(a, b); }
+};
+struct WideMul {
+  static __m512i F(__m512i a, __m512i b) { return _mm512_mullo_epi32(a, b); }
+};
+
+__mmask16 Lanes(std::size_t n) {
+  return n >= 16 ? kAll : static_cast<__mmask16>((1u << n) - 1u);
+}
+
+// out[i] = out[i] op b[i] for the lanes given.
+template <class Op>
+void MaskedStep(int* out, const int* b, __mmask16 lanes) {
+  const __m512i x = _mm512_maskz_loadu_epi32(lanes, out);
+  const __m512i y = _mm512_maskz_loadu_epi32(lanes, b);
+  _mm512_mask_storeu_epi32(out, lanes, Op::F(x, y));
+}
+
+// out op= b, b apart from out. The first step reaches the 64-byte boundary
+// of out, so that no store after it splits a cache line.
+template <class Op>
+[[gnu::noinline]] void InPlace(int* out, const int* b, std::size_t n) {
+  std::size_t i = (0u - reinterpret_cast<std::uintptr_t>(out)) % 64 / 4;
+  if (i > n) i = n;
+  if (i != 0) MaskedStep<Op>(out, b, Lanes(i));
+  for (; i + 64 <= n; i += 64) {
+    __m512i x0 = _mm512_load_si512(out + i);
+    __m512i x1 = _mm512_load_si512(out + i + 16);
+    __m512i x2 = _mm512_load_si512(out + i + 32);
+    __m512i x3 = _mm512_load_si512(out + i + 48);
+    x0 = Op::F(x0, _mm512_loadu_si512(b + i));
+    x1 = Op::F(x1, _mm512_loadu_si512(b + i + 16));
+    x2 = Op::F(x2, _mm512_loadu_si512(b + i + 32));
+    x3 = Op::F(x3, _mm512_loadu_si512(b + i + 48));
+    _mm512_store_si512(out + i, x0);
+    _mm512_store_si512(out + i + 16, x1);
+    _mm512_store_si512(out + i + 32, x2);
+    _mm512_store_si512(out + i + 48, x3);
+  }
+  for (; i < n; i += 16) MaskedStep<Op>(out + i, b + i, Lanes(n - i));
+}
+
+// Neither path inlined: the short in-place calls then pay for two
+// comparisons here, not for the registers the other path saves.
+template <class Op>
+[[gnu::noinline]] void Apart(int* out, const int* a, const int* b,
+                             std::size_t n) {
+  Loops<16>::Binary<Op>(out, a, b, n);
+}
+template <class Op, class Wide>
+void Binary(int* out, const int* a, const int* b, std::size_t n) {
+  if (out == a && out != b) return InPlace<Wide>(out, b, n);
+  Apart<Op>(out, a, b, n);
+}
+
 constexpr Kernels kAvx512Table = [] {
   Kernels k = MakeKernels<16>("avx512");
+  k.add = Binary<AddOp, WideAdd>;
+  k.sub = Binary<SubOp, WideSub>;
+  k.mul = Binary<MulOp, WideMul>;
   k.max = Extreme<WideMax>;
   k.min = Extreme<WideMin>;
   k.maxabs = Extreme<WideMaxAbs>;
