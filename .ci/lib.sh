@@ -1,8 +1,8 @@
 # SPDX-License-Identifier: MIT
 # shellcheck shell=bash
-# Shared by the CI, fuzzing and developer scripts (source it): timed and
-# bounded steps, an installer of missing Debian packages, and one routine
-# that builds and tests a preset and compares its results with another's.
+# Shared by the CI, fuzzing and developer scripts (source it): timed steps,
+# installs of missing Debian packages, and ci_preset, which builds and tests
+# a preset and compares its results with another's.
 QMDATA_CI_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 SUMMARY=()
 STEP_FAILURES=0
@@ -10,36 +10,30 @@ STEP_FAILURES=0
 # step [-t SECONDS] NAME COMMAND...: runs COMMAND (a program or a function)
 # with errexit, stdin /dev/null, in a process group that the limit (default
 # STEP_LIMIT or 3600 s) stops with all it started (TERM, KILL 30 s later).
-# Records its wall time, returns its status (a COMMAND path that is not
-# executable fails). Call it as a plain command: in ||, &&, if or ! bash
-# turns errexit off. With STEP_KEEP_GOING=1 a failure only counts in
-# STEP_FAILURES.
+# Records its wall time and returns its status. Call it as a plain command:
+# in ||, &&, if or ! bash turns errexit off. With STEP_KEEP_GOING=1 a
+# failure only counts in STEP_FAILURES.
 step() {
   local limit=${STEP_LIMIT:-3600}
   [ "$1" != -t ] || { limit=$2; shift 2; }
   local name=$1 t0=$SECONDS rc=0 pid dog traps
   shift
   echo "::: ${name}"
-  if [[ $1 == */* && ! -x $1 ]]; then
-    echo "::: ${name}: $1 is missing or not executable" >&2
-    rc=126
-  else
-    set -m
-    (set -e; "$@") </dev/null &
-    pid=$!
-    (sleep "$limit"; kill -TERM -- "-$pid"; sleep 30; kill -KILL -- "-$pid") </dev/null >/dev/null 2>&1 &
-    dog=$!
-    set +m
-    # Interrupted, the script stops the step's group, then exits (through
-    # its EXIT trap); the caller's INT and TERM traps come back after.
-    traps=$(trap -p INT TERM)
-    trap 'kill -TERM -- -'"$pid"' 2>/dev/null; exit 130' INT
-    trap 'kill -TERM -- -'"$pid"' 2>/dev/null; exit 143' TERM
-    wait "$pid" || rc=$?
-    trap - INT TERM
-    eval "$traps"
-    kill -TERM -- "-$dog" 2>/dev/null || true
-  fi
+  set -m
+  (set -e; "$@") </dev/null &
+  pid=$!
+  (sleep "$limit"; kill -TERM -- "-$pid"; sleep 30; kill -KILL -- "-$pid") </dev/null >/dev/null 2>&1 &
+  dog=$!
+  set +m
+  # Interrupted, the script stops the step's group, then exits (through its
+  # EXIT trap); the caller's INT and TERM traps come back after.
+  traps=$(trap -p INT TERM)
+  trap 'kill -TERM -- -'"$pid"' 2>/dev/null; exit 130' INT
+  trap 'kill -TERM -- -'"$pid"' 2>/dev/null; exit 143' TERM
+  wait "$pid" || rc=$?
+  trap - INT TERM
+  eval "$traps"
+  kill -TERM -- "-$dog" 2>/dev/null || true
   local dt=$((SECONDS - t0)) status=ok
   [ $rc -eq 0 ] || status="FAILED ($rc)"
   [ $rc -eq 0 ] || [ $dt -lt "$limit" ] || status="TIMED OUT after ${limit}s"
@@ -60,30 +54,24 @@ print_step_times() {
 # as_root COMMAND...: runs COMMAND as root, through sudo when not root.
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
-# apt_update: apt-get update, tried three times (a mirror caught in a sync
-# serves an index of the wrong size for a while); then the lists there are
-# serve, and an install that needs a missing one fails loudly.
+# apt_update: apt-get update, tried three times (a mirror in a sync serves
+# an index of the wrong size for a while), else the lists there are serve.
 apt_update() {
   local try
   APT_UPDATED=1
   for try in 1 2 3; do
     as_root timeout 600 apt-get update -qq && return 0
-    echo "apt-get update failed (try $try of 3)" >&2
-    [ "$try" -eq 3 ] || sleep 30
+    echo "apt-get update failed (try $try of 3)" >&2 && [ "$try" -eq 3 ] || sleep 30
   done
   echo "apt-get update kept failing; going on with the package lists there are" >&2
 }
 
-# need_packages PKG...: installs those not installed yet, after an apt-get
-# update unless there are lists and APT_UPDATED=1 (once per script, or
-# exported by the caller that updated).
+# need_packages PKG...: installs those missing, after an apt-get update
+# unless APT_UPDATED=1 (the script or its caller updated) and lists exist.
 APT_UPDATED=${APT_UPDATED:-0}
 need_packages() {
   local missing=() p
-  for p in "$@"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
-      missing+=("$p")
-  done
+  for p in "$@"; do dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p"); done
   ((${#missing[@]})) || return 0
   echo "installing: ${missing[*]}" >&2
   [ "$APT_UPDATED" = 1 ] && compgen -G '/var/lib/apt/lists/*_Packages*' >/dev/null || apt_update
@@ -91,8 +79,7 @@ need_packages() {
     -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-# need_foreign_arch ARCH: dpkg knows ARCH and the package lists hold its
-# packages (an architecture added earlier may never have had them fetched).
+# need_foreign_arch ARCH: dpkg knows ARCH, and the lists hold its packages.
 need_foreign_arch() {
   dpkg --print-foreign-architectures | grep -qx "$1" || as_root dpkg --add-architecture "$1"
   compgen -G "/var/lib/apt/lists/*_binary-${1}_Packages*" >/dev/null || apt_update
@@ -102,9 +89,9 @@ need_foreign_arch() {
 # runs its tests (TESTER LIST CTEST-COMMAND..., default ctest_listed) and
 # lists each test's result ("name Status", sorted) in build/PRESET.results.
 # With -r they must equal REFERENCE's, a skip included (REFERENCE is built
-# and tested first when it has none yet).
+# and tested first when it has no results yet).
 ci_preset() {
-  local ref='' tester='' t0=$SECONDS
+  local ref='' tester=''
   while [[ $1 == -[rt] ]]; do
     if [ "$1" = -r ]; then ref=$2; else tester=$2; fi
     shift 2
@@ -112,6 +99,7 @@ ci_preset() {
   local preset=$1 list=build/$1.results
   cd "$QMDATA_CI_ROOT"
   [ -z "$ref" ] || [ -s "build/$ref.results" ] || ci_preset "$ref"
+  local t0=$SECONDS
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j"${JOBS:-2}" >"build/$preset.build.log" 2>&1 ||
     { cat "build/$preset.build.log"; return 1; }
@@ -120,9 +108,8 @@ ci_preset() {
   : >"$list"
   ${tester:-ctest_listed} "$list" ctest --preset "$preset" -j"${JOBS:-2}"
   sort -o "$list" "$list"
-  printf '  %s: tested in %d s: %s tests, %s passed, %s skipped, %s other\n' "$preset" \
-    $((SECONDS - t0)) "$(wc -l <"$list")" "$(grep -c ' Passed$' "$list")" \
-    "$(grep -c ' Skipped$' "$list")" "$(grep -vcE ' (Passed|Skipped)$' "$list")"
+  printf '  %s: tested in %d s: %s tests, %s skipped, %s neither passed nor skipped\n' "$preset" \
+    $((SECONDS - t0)) "$(wc -l <"$list")" "$(grep -c ' Skipped$' "$list")" "$(grep -vcE ' (Passed|Skipped)$' "$list")"
   [ -n "$ref" ] || return 0
   diff "build/$ref.results" "$list" ||
     { echo "  $preset's results differ from $ref's (< $ref, > $preset)" >&2; return 1; }
@@ -132,41 +119,18 @@ ci_preset() {
 # ctest_listed LIST COMMAND...: runs ctest as COMMAND, its output kept in
 # LIST.log (shown when it fails), and lists each test's result in LIST.
 ctest_listed() {
-  local list=$1
-  shift
-  "$@" --no-tests=error >"$list.log" 2>&1 || { cat "$list.log"; return 1; }
-  sed -nE 's/^ *[0-9]+\/[0-9]+ Test +#[0-9]+: ([^ ]+) \.*[ *]*([A-Za-z]+).*/\1 \2/p' \
-    "$list.log" >"$list"
-}
-
-# emulator DIR: what runs the programs of the build in DIR, if anything.
-emulator() { sed -n 's/^CMAKE_CROSSCOMPILING_EMULATOR:[A-Z]*=//p' "$1/CMakeCache.txt" | tr ';' ' '; }
-
-# each_elf DIR WHAT CHECK: runs CHECK FILE (which says what is wrong with
-# FILE) on every ELF program and shared library below DIR; fails when any
-# check fails or there is none, and says how many passed WHAT.
-each_elf() {
-  local f n=0 bad=0
-  while IFS= read -r f; do
-    n=$((n + 1))
-    "$3" "$f" || bad=1
-  done < <(find "$1" -path "$1/CMakeFiles" -prune -o -type f \( -name '*.so*' -o -perm -u+x \) \
-    -exec sh -c 'head -c4 "$1" | grep -q ELF' _ {} \; -print)
-  echo "  $n ELF files, $2"
-  ((n > 0)) && return $bad
+  "${@:2}" --no-tests=error >"$1.log" 2>&1 || { cat "$1.log"; return 1; }
+  sed -nE 's/^ *[0-9]+\/[0-9]+ Test +#[0-9]+: ([^ ]+) \.*[ *]*([A-Za-z]+).*/\1 \2/p' "$1.log" >"$1"
 }
 
 # crosscheck_cases DIR PROGRAM...: the records python/crosscheck.py writes
-# into DIR, loaded (or refused, when damaged) by the cross-check test
-# program run as PROGRAM... (after its emulator, if any). A skip fails too.
+# into DIR, loaded or refused (when damaged) by the cross-check test program
+# run as PROGRAM... (after its emulator, if any). A skip fails too.
 crosscheck_cases() {
-  local dir=$1 log=$1.log
+  local dir=$1
   shift
   python3 "$QMDATA_CI_ROOT/python/crosscheck.py" write "$dir"
-  QMDATA_CROSSCHECK_DIR=$dir "$@" >"$log" 2>&1 || { cat "$log"; return 1; }
-  if ! grep -q '^\[  PASSED  \] 1 test' "$log" || grep -q '^\[  SKIPPED' "$log"; then
-    cat "$log"
-    return 1
-  fi
-  grep '^\[  PASSED' "$log"
+  { QMDATA_CROSSCHECK_DIR=$dir "$@" >"$dir.log" 2>&1 && grep -q '^\[  PASSED  \] 1 test' "$dir.log" &&
+    ! grep -q '^\[  SKIPPED' "$dir.log"; } || { cat "$dir.log"; return 1; }
+  grep '^\[  PASSED' "$dir.log"
 }

@@ -1,22 +1,10 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# The targets beyond the native presets, on a Debian 12 x86-64 host (it
-# installs what it needs): each a preset of CMakePresets.json that ci_preset
-# (.ci/lib.sh) builds and tests, and the checks of its own.
-#
-#   .ci/targets.sh TARGET...
-#
-#   i386      i386-asan (-m32, ASan+UBSan) and the consumer of its install
-#   win64     mingw-x86_64: imports and exports of every module, consumers of
-#             the install, the tests and consumers under Wine
-#   win32     mingw-i686: the same, with the shared libgcc; results equal win64's
-#   s390x     big-endian under qemu-user; results equal the zlib preset's
-#   libcxx    libcxx-asan (libc++, ASan+UBSan); results equal the asan preset's
-#   valgrind  the valgrind preset's test programs under memcheck
-#
-# On a kernel that runs no 32-bit code the i386 tests run under qemu-i386
-# (cmake/linux-i686.cmake) without LeakSanitizer, which cannot stop the world
-# there, and the win32 programs in the virtual machine of RUN32 (default
+#   .ci/targets.sh TARGET...   (i386 win64 win32 s390x libcxx valgrind)
+# The presets beyond the native ones (docs/DEVELOPING.md), each built and
+# tested by ci_preset (.ci/lib.sh) with checks of its own, installing what
+# it needs. Where the kernel runs no 32-bit code, i386 programs run under
+# qemu-i386 and 32-bit Windows ones in the virtual machine of RUN32 (default
 # ../shared/run32/run32.sh beside the clone); without it they do not run.
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -27,13 +15,15 @@ cd "$ROOT"
 
 runs_i386() { /lib/ld-linux.so.2 --version >/dev/null 2>&1; }
 
+# emulator DIR: what runs the programs of the build in DIR, if anything.
+emulator() { sed -n 's/^CMAKE_CROSSCOMPILING_EMULATOR:[A-Z]*=//p' "$1/CMakeCache.txt" | tr ';' ' '; }
+
 # consumer PRESET CMAKE-ARGS...: the build installed in build/PRESET-stage,
 # and tests/consumer built against it with the preset's toolchain file.
 consumer() {
   local p=$1 stage=build/$1-stage work=build/$1-consumer
   shift
-  rm -rf "$stage" "$work"
-  cmake --install "build/$p" --prefix "$stage" >/dev/null
+  rm -rf "$stage" "$work" && cmake --install "build/$p" --prefix "$stage" >/dev/null
   cmake -S tests/consumer -B "$work" -G Ninja -DCMAKE_PREFIX_PATH="$PWD/$stage" \
     "$(sed -n 's/^CMAKE_TOOLCHAIN_FILE:[A-Z]*=/-DCMAKE_TOOLCHAIN_FILE=/p' "build/$p/CMakeCache.txt")" \
     "$@" >/dev/null
@@ -43,11 +33,8 @@ consumer() {
 target_i386() {
   need_foreign_arch i386
   need_packages g++-multilib zlib1g-dev:i386 libdeflate-dev:i386 libgtest-dev:i386
-  if ! runs_i386; then
-    echo "  this kernel runs no 32-bit code: qemu-i386 runs the programs"
-    need_packages qemu-user
-    export ASAN_OPTIONS=detect_leaks=0
-  fi
+  # LeakSanitizer cannot stop the world under qemu.
+  runs_i386 || { echo "  no 32-bit code here: qemu-i386 runs it"; need_packages qemu-user; export ASAN_OPTIONS=detect_leaks=0; }
   ci_preset i386-asan
   readelf -h build/i386-asan/libqmdata.so | grep -q 'Class: *ELF32'
   local san="-m32 -fsanitize=address,undefined"
@@ -57,9 +44,8 @@ target_i386() {
 }
 
 # check_modules ARCH MODULE...: each imports only the system DLLs, the two
-# libraries' and, on i686, the runtime DLLs beside them (DWARF-2 unwinding
-# keeps its frame tables in libgcc, so a process must have one copy): each
-# i686 module imports the shared libgcc and defines no unwinder of its own.
+# libraries' and on i686 the runtime DLLs beside them: DWARF-2 unwinding needs
+# one libgcc per process, so each imports it and has no unwinder of its own.
 check_modules() {
   local arch=$1 f d dlls syms x bad=0 rt=''
   shift
@@ -76,10 +62,8 @@ check_modules() {
     [[ " ${dlls,,}" == *" libgcc_s_dw2-1.dll "* ]] || { echo "  $f does not import the shared libgcc" >&2; bad=1; }
     syms=$("$arch-w64-mingw32-nm" "$f")
     for x in ___register_frame_info __Unwind_RaiseException __Unwind_Find_FDE; do
-      if grep -qE " [Tt] $x\$" <<<"$syms" && ! grep -q " I __imp_$x\$" <<<"$syms"; then
-        echo "  $f links its own copy of the unwinder ($x)" >&2
-        bad=1
-      fi
+      ! grep -qE " [Tt] $x\$" <<<"$syms" || grep -q " I __imp_$x\$" <<<"$syms" ||
+        { echo "  $f links its own copy of the unwinder ($x)" >&2; bad=1; }
     done
   done
   for d in $rt libqmdata_rtarchive.dll; do
@@ -89,15 +73,11 @@ check_modules() {
 }
 
 # dll_has DLL PATTERN COMPLAINT: the whole of objdump -p DLL matches PATTERN.
-dll_has() {
-  "$arch-w64-mingw32-objdump" -p "$1" | grep -ci "$2" >/dev/null || { echo "  ${1##*/} $3" >&2; return 1; }
-}
+dll_has() { "$arch-w64-mingw32-objdump" -p "$1" | grep -ci "$2" >/dev/null || { echo "  ${1##*/} $3" >&2; return 1; }; }
 
 # win_tests ARCH LIST: the DLLs' imports and exports; the consumer built
-# against the install with find_package (its choice of libstdc++, the rest
-# from the package's interface) and pkg-config, beside a copy of the
-# installed DLLs as a user ships it; then the tests and the consumers under
-# Wine (.ci/wine-suite.sh), each test's result in LIST.
+# against the install (find_package, pkg-config) beside a copy of its DLLs as
+# a user ships it; the tests and consumers under Wine, results in LIST.
 win_tests() {
   local arch=$1 list=$2 b=build/mingw-$1/bin app=$ROOT/build/mingw-$1-consumer/app own=-static-libstdc++
   local pre=() post=() flags rc=0
@@ -117,11 +97,10 @@ win_tests() {
   "$arch-w64-mingw32-g++-posix" -std=c++20 -O1 tests/consumer/main.cc -o "$app/consumer-pc.exe" \
     $own "${pre[@]}" $flags "${post[@]}"
   check_modules "$arch" "$app"/*.exe
-  # i686: run32.sh runs the suite here, or in its virtual machine, where only
-  # the program directory is writable. x86-64: a persistent wineserver, its
-  # services started detached from any pipe (one that inherits a pipe keeps
-  # its reader waiting), and the 64-bit loader by name (Debian's wrapper
-  # prefers wine32 when installed).
+  # i686: run32.sh runs the suite here, or in its virtual machine (only the
+  # program directory writable). x86-64: a persistent wineserver, services
+  # started detached from any pipe (a reader would wait for them), the 64-bit
+  # loader by name (Debian's wrapper prefers wine32 when installed).
   if [ "$arch" = i686 ]; then
     runs_i386 || [ -x "$RUN32" ] || { echo "::: win32 tests NOT RUN: no 32-bit code here, no $RUN32"; return; }
     "$RUN32" "$b" sh "$ROOT/.ci/wine-suite.sh" wine results "$app/consumer.exe" "$app/consumer-pc.exe"
@@ -155,17 +134,13 @@ target_win32() {
   ci_preset "${ref[@]}" -t "win_tests i686" mingw-i686
 }
 
-# The cross compiler and the s390x libraries unpacked (dpkg -x) into
-# build/s390x-root, the compiler's sysroot; never installed through apt:
-# gcc-12-s390x-linux-gnu conflicts with gcc-multilib (installing either
-# removes the other), and zlib1g:s390x must have the host's exact version,
-# which a host zlib1g with a security update the archive lacks for s390x
-# cannot match. Absolute links are made relative, and the cross binutils
-# get a run path to their own libbfd and libopcodes.
+# The cross compiler and the s390x libraries unpacked into build/s390x-root,
+# the compiler's sysroot, never installed (see docs/DEVELOPING.md); absolute
+# links made relative, the cross binutils given a run path to their libbfd.
 s390x_root() {
   local root=$ROOT/build/s390x-root debs=$ROOT/build/s390x-debs l
   rm -rf "$root" "$debs" && mkdir -p "$root" "$debs"
-  # -o APT::Sandbox::User=root: the _apt user may not write to $debs.
+  # APT::Sandbox::User=root: the _apt user may not write to $debs.
   (cd "$debs" && timeout 600 apt-get download -q -o APT::Sandbox::User=root \
     {cpp,gcc,g++}-12-s390x-linux-gnu binutils-s390x-linux-gnu \
     lib{c6,c6-dev,gcc-s1,gcc-12-dev,stdc++6,stdc++-12-dev,atomic1}-s390x-cross \
@@ -185,6 +160,19 @@ s390x_root() {
   "$root/usr/bin/s390x-linux-gnu-g++-12" --version | sed -n 1p
 }
 
+# each_elf DIR WHAT CHECK: CHECK FILE (saying what is wrong with FILE) holds
+# for every ELF program and shared library below DIR, and there are some.
+each_elf() {
+  local f n=0 bad=0
+  while IFS= read -r f; do
+    n=$((n + 1))
+    "$3" "$f" || bad=1
+  done < <(find "$1" -path "$1/CMakeFiles" -prune -o -type f \( -name '*.so*' -o -perm -u+x \) \
+    -exec sh -c 'head -c4 "$1" | grep -q ELF' _ {} \; -print)
+  echo "  $n ELF files, $2"
+  ((n > 0)) && return $bad
+}
+
 is_s390x() {
   file -b "$1" | grep -q '^ELF 64-bit MSB .*IBM S/390' || { echo "  not s390x: $1: $(file -b "$1")" >&2; return 1; }
 }
@@ -195,10 +183,9 @@ uses_libcxx() {
   [[ " $needed" == *" libc++.so"* && " $needed" != *" libstdc++"* ]] || { echo "  $1 needs: $needed" >&2; return 1; }
 }
 
-# same_example PRESET REFERENCE: the example's file written by PRESET's build
-# (under its emulator) equals REFERENCE's byte for byte, and the Python
-# reader decodes it; the records the Python writer makes load (or are
-# refused) in PRESET's build.
+# same_example PRESET REFERENCE: the example's file of PRESET's build equals
+# REFERENCE's byte for byte and the Python reader decodes it; the records the
+# Python writer makes load (or are refused) in PRESET's build.
 same_example() {
   local work=build/$1-example run
   read -ra run <<<"$(emulator "build/$1")"
@@ -230,10 +217,9 @@ target_libcxx() {
   same_example libcxx-asan asan
 }
 
-# Each test program once under memcheck, all its tests in one process, two
-# at a time; any error (invalid access, uninitialised use, bad free, a
-# definite or indirect leak) fails. nouserintercepts: the programs that
-# replace the allocation operators keep them (memcheck still sees malloc).
+# Each test program once under memcheck, all its tests in one process; any
+# error (invalid access, uninitialised use, bad free, a definite or indirect
+# leak) fails. nouserintercepts: replaced allocation operators stay.
 memcheck_one() {
   local rc=0 errors
   (cd "${1%/*}" && timeout 900 valgrind --error-exitcode=99 --leak-check=full \
@@ -252,10 +238,7 @@ memcheck_all() {
   xargs -P "${JOBS:-2}" -I{} bash -c 'memcheck_one "$1"' _ {} <"$1.programs"
   sed 's/$/ Passed/' "$1.programs" >"$1"
 }
-target_valgrind() {
-  need_packages valgrind
-  ci_preset -t memcheck_all valgrind
-}
+target_valgrind() { need_packages valgrind; ci_preset -t memcheck_all valgrind; }
 
 for t in "$@"; do
   declare -F "target_$t" >/dev/null || { echo "unknown target $t" >&2; exit 2; }

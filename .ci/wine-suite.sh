@@ -1,15 +1,11 @@
 #!/bin/sh
 # SPDX-License-Identifier: MIT
-# Runs every *_test.exe of the current directory under Wine, one after
-# another (one wineserver for all; ctest would restart it per test case),
-# then each further PROGRAM in its own directory. Plain sh: it also runs in
-# run32.sh's virtual machine.
-#
 #   .ci/wine-suite.sh LOADER LIST [PROGRAM...]
-#
-# Prints a line per program and the output of each that fails; lists each
-# passed or skipped test in LIST ("program.Suite.Test Passed"); exits
-# non-zero when any program fails.
+# Runs every *_test.exe here under Wine, one after another (one wineserver
+# for all), then each PROGRAM in its own directory; lists each passed or
+# skipped test in LIST ("program.Suite.Test Passed"), prints a line per
+# program and the output of each that fails, and fails when any fails.
+# Plain sh: it also runs in run32.sh's virtual machine.
 loader=$1 list=$2
 shift 2
 : >"$list"
