@@ -58,7 +58,6 @@ as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 # an index of the wrong size for a while), else the lists there are serve.
 apt_update() {
   local try
-  APT_UPDATED=1
   for try in 1 2 3; do
     as_root timeout 600 apt-get update -qq && return 0
     echo "apt-get update failed (try $try of 3)" >&2 && [ "$try" -eq 3 ] || sleep 30
@@ -66,17 +65,16 @@ apt_update() {
   echo "apt-get update kept failing; going on with the package lists there are" >&2
 }
 
-# need_packages PKG...: installs those missing, after an apt-get update
-# unless APT_UPDATED=1 (the script or its caller updated) and lists exist.
-APT_UPDATED=${APT_UPDATED:-0}
+# need_packages PKG...: installs those missing; if that fails (no package
+# lists yet, or stale ones), once more after an apt-get update.
 need_packages() {
   local missing=() p
   for p in "$@"; do dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p"); done
   ((${#missing[@]})) || return 0
   echo "installing: ${missing[*]}" >&2
-  [ "$APT_UPDATED" = 1 ] && compgen -G '/var/lib/apt/lists/*_Packages*' >/dev/null || apt_update
-  as_root env DEBIAN_FRONTEND=noninteractive timeout 1200 apt-get install \
-    -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  set -- as_root env DEBIAN_FRONTEND=noninteractive timeout 1200 apt-get install -y -qq \
+    --no-install-recommends "${missing[@]}"
+  "$@" >/dev/null 2>&1 || { apt_update; "$@" >/dev/null; }
 }
 
 # need_foreign_arch ARCH: dpkg knows ARCH, and the lists hold its packages.
