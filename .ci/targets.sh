@@ -24,7 +24,7 @@ consumer() {
   local p=$1 stage=build/$1-stage work=build/$1-consumer
   shift
   rm -rf "$stage" "$work" && cmake --install "build/$p" --prefix "$stage" >/dev/null
-  cmake -S tests/consumer -B "$work" -G Ninja -DCMAKE_PREFIX_PATH="$PWD/$stage" \
+  cmake -S tests/consumer -B "$work" -G Ninja -Dqmdata_DIR="$PWD/$stage/lib/cmake/qmdata" \
     "$(sed -n 's/^CMAKE_TOOLCHAIN_FILE:[A-Z]*=/-DCMAKE_TOOLCHAIN_FILE=/p' "build/$p/CMakeCache.txt")" \
     "$@" >/dev/null
   cmake --build "$work" >/dev/null
