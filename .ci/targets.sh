@@ -7,7 +7,7 @@
 # qemu-i386 and 32-bit Windows ones in the virtual machine of RUN32 (default
 # ../shared/run32/run32.sh beside the clone); without it they do not run.
 set -euo pipefail
-ROOT=$(cd "$(dirname "$0")/.." && pwd)
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 RUN32=${RUN32:-$ROOT/../shared/run32/run32.sh}
 # shellcheck source=.ci/lib.sh
 source "$ROOT/.ci/lib.sh"
