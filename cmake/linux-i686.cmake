@@ -25,12 +25,14 @@ set(CMAKE_MODULE_LINKER_FLAGS_INIT "-m32")
 # lib/x86_64-linux-gnu.
 set(CMAKE_LIBRARY_ARCHITECTURE i386-linux-gnu)
 # The programs run natively where the kernel runs 32-bit code (the i386
-# loader of libc6:i386 starts); elsewhere under qemu-i386 (package qemu-user).
+# loader of libc6:i386 starts); elsewhere under qemu-i386 (package qemu-user),
+# named in the cache, where scripts find it (.ci/targets.sh).
 execute_process(COMMAND /lib/ld-linux.so.2 --version RESULT_VARIABLE _i386_rc
   OUTPUT_QUIET ERROR_QUIET)
 if(NOT _i386_rc EQUAL 0)
   find_program(QMDATA_QEMU_I386 qemu-i386)
   if(QMDATA_QEMU_I386)
-    set(CMAKE_CROSSCOMPILING_EMULATOR "${QMDATA_QEMU_I386}")
+    set(CMAKE_CROSSCOMPILING_EMULATOR "${QMDATA_QEMU_I386}" CACHE STRING
+      "What runs the i386 programs" FORCE)
   endif()
 endif()

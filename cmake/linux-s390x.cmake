@@ -44,8 +44,10 @@ set(CMAKE_BUILD_RPATH "${QMDATA_S390X_ROOT}/lib/s390x-linux-gnu"
 
 # ctest and test discovery run the programs under qemu-user (qemu-user-static
 # or qemu-user); -L is the guest's root for the loader, libc and libstdc++.
+# The emulator goes to the cache, where scripts find it (.ci/targets.sh).
 find_program(QMDATA_QEMU_S390X NAMES qemu-s390x-static qemu-s390x)
 if(QMDATA_QEMU_S390X)
   set(CMAKE_CROSSCOMPILING_EMULATOR
-    "${QMDATA_QEMU_S390X};-L;${QMDATA_S390X_ROOT}/usr/s390x-linux-gnu")
+    "${QMDATA_QEMU_S390X};-L;${QMDATA_S390X_ROOT}/usr/s390x-linux-gnu"
+    CACHE STRING "What runs the s390x programs" FORCE)
 endif()
