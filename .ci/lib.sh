@@ -16,6 +16,7 @@ STEP_FAILURES=0
 step() {
   local limit=${STEP_LIMIT:-3600}
   [ "$1" != -t ] || { limit=$2; shift 2; }
+  limit=$((limit * ${STEP_SCALE:-1}))  # STEP_SCALE=N: a slower or busier machine
   local name=$1 t0=$SECONDS rc=0 pid dog traps
   shift
   echo "::: ${name}"
