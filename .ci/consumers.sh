@@ -1,11 +1,10 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Builds qmdata each way a user's project gets it and builds and runs the
-# consumer programs (tests/consumer) against it:
-#   shared install, static install with libdeflate, static install with zlib
-#       (configured with BUILD_TESTING=OFF, which must build no test),
-#   add_subdirectory (static), FetchContent from this checkout's HEAD (shared).
-# Every way runs, then the table of wall times; any failure fails the script.
+# qmdata built each way a user's project gets it, and the consumer programs
+# (tests/consumer) built and run against it: shared install, static installs
+# with libdeflate and with zlib (BUILD_TESTING=OFF must build no test),
+# add_subdirectory (static), FetchContent from this checkout's HEAD (shared).
+# Every way runs, then the table of wall times; any failure fails.
 #
 #   .ci/consumers.sh [scratch dir]      (default: build/consumers)
 set -euo pipefail
@@ -15,8 +14,7 @@ work=${1:-$src/build/consumers}
 # shellcheck source=.ci/lib.sh
 . .ci/lib.sh
 need_packages cmake ninja-build g++ pkg-config zlib1g-dev libdeflate-dev git
-rm -rf "$work"
-mkdir -p "$work"
+rm -rf "$work" && mkdir -p "$work"
 
 installed() {  # NAME BACKEND CMAKE-ARGS...: build, install and consume
   local name=$1 backend=$2 dir=$work/$1

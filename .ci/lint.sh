@@ -24,12 +24,8 @@ strict_build() {  # strict_build DIR CXX
 
 tidy() {  # every library source in the clang build's compile database
   local files
-  mapfile -t files < <(python3 -c '
-import json, sys
-for e in json.load(open(sys.argv[1])):
-    f = e["file"]
-    if "/src/" in f and f.endswith(".cpp"):
-        print(f)' build/lint-clang/compile_commands.json | sort -u)
+  mapfile -t files < <(sed -n 's/^ *"file": "\(.*\/src\/.*\.cpp\)",*$/\1/p' \
+    build/lint-clang/compile_commands.json | sort -u)
   echo "clang-tidy: ${#files[@]} files"
   local f rc=0
   for f in "${files[@]}"; do

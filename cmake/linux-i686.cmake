@@ -3,6 +3,7 @@
 # multiarch libraries (g++-multilib, zlib1g-dev:i386, libgtest-dev:i386).
 #
 #   cmake -S . -B build/i686 -DCMAKE_TOOLCHAIN_FILE=cmake/linux-i686.cmake
+#   (or the preset i386-asan)
 #
 # Set CMAKE_C_COMPILER/CMAKE_CXX_COMPILER on the command line to use clang.
 set(CMAKE_SYSTEM_NAME Linux)
@@ -23,5 +24,15 @@ set(CMAKE_MODULE_LINKER_FLAGS_INIT "-m32")
 # find_package/find_library look in lib/i386-linux-gnu instead of the host's
 # lib/x86_64-linux-gnu.
 set(CMAKE_LIBRARY_ARCHITECTURE i386-linux-gnu)
-# The i386 programs run natively where the kernel runs 32-bit code; elsewhere
-# pass -DCMAKE_CROSSCOMPILING_EMULATOR=qemu-i386 (package qemu-user).
+# The programs run natively where the kernel runs 32-bit code (the i386
+# loader of libc6:i386 starts); elsewhere under qemu-i386 (package qemu-user),
+# named in the cache, where scripts find it (.ci/targets.sh).
+execute_process(COMMAND /lib/ld-linux.so.2 --version RESULT_VARIABLE _i386_rc
+  OUTPUT_QUIET ERROR_QUIET)
+if(NOT _i386_rc EQUAL 0)
+  find_program(QMDATA_QEMU_I386 qemu-i386)
+  if(QMDATA_QEMU_I386)
+    set(CMAKE_CROSSCOMPILING_EMULATOR "${QMDATA_QEMU_I386}" CACHE STRING
+      "What runs the i386 programs" FORCE)
+  endif()
+endif()

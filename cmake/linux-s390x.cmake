@@ -2,12 +2,13 @@
 # 64-bit IBM Z (s390x, big-endian) Linux on an x86-64 Debian host, with
 # Debian's cross compiler (the packages behind g++-s390x-linux-gnu) and the
 # s390x zlib and libdeflate, all unpacked with dpkg -x into one private root
-# that is the compiler's sysroot. .ci/s390x.sh makes the root; see there why
-# nothing is installed through apt. The programs run under qemu-user.
+# that is the compiler's sysroot. `.ci/targets.sh s390x` makes the root
+# (build/s390x-root); see there why nothing is installed through apt. The
+# programs run under qemu-user.
 #
-#   cmake -S . -B build/s390x -DCMAKE_TOOLCHAIN_FILE=cmake/linux-s390x.cmake \
-#         -DQMDATA_S390X_ROOT=<root> -DQMDATA_BUNDLED_GTEST=ON \
-#         -DQMDATA_COMPRESSION=zlib
+#   cmake --preset s390x     (or -DCMAKE_TOOLCHAIN_FILE=cmake/linux-s390x.cmake
+#         -DQMDATA_S390X_ROOT=<root> -DQMDATA_BUNDLED_GTEST=ON
+#         -DQMDATA_COMPRESSION=zlib)
 #
 # GoogleTest comes from Debian's googletest sources (QMDATA_BUNDLED_GTEST).
 set(CMAKE_SYSTEM_NAME Linux)
@@ -20,7 +21,7 @@ set(QMDATA_S390X_ROOT "$ENV{QMDATA_S390X_ROOT}" CACHE PATH
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES QMDATA_S390X_ROOT)
 if(NOT EXISTS "${QMDATA_S390X_ROOT}/usr/bin/s390x-linux-gnu-g++-12")
   message(FATAL_ERROR "QMDATA_S390X_ROOT ('${QMDATA_S390X_ROOT}') holds no "
-    "usr/bin/s390x-linux-gnu-g++-12: make it with .ci/s390x.sh")
+    "usr/bin/s390x-linux-gnu-g++-12: make it with .ci/targets.sh s390x")
 endif()
 
 # The compiler finds its own parts relative to where it lies; as the sysroot,
@@ -43,8 +44,10 @@ set(CMAKE_BUILD_RPATH "${QMDATA_S390X_ROOT}/lib/s390x-linux-gnu"
 
 # ctest and test discovery run the programs under qemu-user (qemu-user-static
 # or qemu-user); -L is the guest's root for the loader, libc and libstdc++.
+# The emulator goes to the cache, where scripts find it (.ci/targets.sh).
 find_program(QMDATA_QEMU_S390X NAMES qemu-s390x-static qemu-s390x)
 if(QMDATA_QEMU_S390X)
   set(CMAKE_CROSSCOMPILING_EMULATOR
-    "${QMDATA_QEMU_S390X};-L;${QMDATA_S390X_ROOT}/usr/s390x-linux-gnu")
+    "${QMDATA_QEMU_S390X};-L;${QMDATA_S390X_ROOT}/usr/s390x-linux-gnu"
+    CACHE STRING "What runs the s390x programs" FORCE)
 endif()

@@ -3,6 +3,7 @@
 # (the default -win32 thread model of GCC 12 has no std::thread), a shared
 # libgcc, a static libstdc++ and zlib, and Wine to run the tests.
 #
+#   cmake --preset mingw-i686, or
 #   cmake -S . -B build/mingw-i686 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
 #         -DQMDATA_COMPRESSION=zlib -DQMDATA_BUNDLED_GTEST=ON
 #

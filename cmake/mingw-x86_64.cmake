@@ -6,6 +6,7 @@
 # system's SEH tables, so each module may keep its own libgcc), and Wine to
 # run the tests.
 #
+#   cmake --preset mingw-x86_64, or
 #   cmake -S . -B build/mingw-x86_64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
 #         -DQMDATA_COMPRESSION=zlib -DQMDATA_BUNDLED_GTEST=ON
 #
