@@ -1,11 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# qmdata's value classes built against another archive library: the second
-# archive of tests/altarchive (the fixed archive interface alone, an
-# encoding of its own) is installed as a CMake package, qmdata is built and
-# installed against it with -DQMDATA_RTARCHIVE_PACKAGE/-DQMDATA_RTARCHIVE_TARGET,
-# and the conformance check (tests/altarchive/check) runs against that
-# installed qmdata, then as users run it (scripts/dev.sh archive-check).
+# The value classes built and installed against another archive library
+# (tests/altarchive: the archive interface alone, an encoding of its own);
+# the conformance check (tests/altarchive/check) runs with CMake, with
+# pkg-config, and as users run it (scripts/dev.sh archive-check).
 #
 #   .ci/altarchive.sh [scratch dir]      (default: build/altarchive)
 set -euo pipefail

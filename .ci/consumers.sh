@@ -1,12 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# qmdata built each way a user's project gets it, and the consumer programs
-# (tests/consumer) built and run against it: shared install, static installs
-# with libdeflate and with zlib (BUILD_TESTING=OFF must build no test),
-# add_subdirectory (static), FetchContent from this checkout's HEAD (shared).
-# Every way runs, then the table of wall times; any failure fails.
-#
-#   .ci/consumers.sh [scratch dir]      (default: build/consumers)
+# The consumer programs (tests/consumer) against qmdata as a user's project
+# gets it: shared install, static installs with libdeflate and with zlib
+# (BUILD_TESTING=OFF builds no test), add_subdirectory, FetchContent from
+# HEAD. Every way runs; any failure fails.   .ci/consumers.sh [scratch dir]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 src=$PWD
@@ -23,16 +20,12 @@ installed() {  # NAME BACKEND CMAKE-ARGS...: build, install and consume
     -DBUILD_TESTING=OFF -DQMDATA_BUILD_EXAMPLES=OFF \
     -DQMDATA_COMPRESSION="$backend" "$@" >"$dir.log"
   cmake --build "$dir" -j2 >>"$dir.log"
-  if [ -n "$(find "$dir" -name '*_test' -type f)" ]; then
-    echo "$name: test programs were built with BUILD_TESTING=OFF" >&2
-    return 1
-  fi
+  [ -z "$(find "$dir" -name '*_test' -type f)" ] ||
+    { echo "$name: test programs were built with BUILD_TESTING=OFF" >&2; return 1; }
   cmake --install "$dir" --prefix "$dir-prefix" >>"$dir.log"
   # The exported link interface names targets, not this machine's paths.
-  if grep -rq 'libdeflate\.\|libz\.' "$dir-prefix"/lib*/cmake/qmdata/qmdataTargets*.cmake; then
-    echo "$name: the exported targets hold a library path" >&2
-    return 1
-  fi
+  ! grep -rq 'libdeflate\.\|libz\.' "$dir-prefix"/lib*/cmake/qmdata/qmdataTargets*.cmake ||
+    { echo "$name: the exported targets hold a library path" >&2; return 1; }
   tests/consumer/run.sh "$dir-prefix" "$dir-consumer" | tee "$dir-consumer.out"
   grep -q "compression backend: $backend" "$dir-consumer.out"
 }

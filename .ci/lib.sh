@@ -7,12 +7,10 @@ QMDATA_CI_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 SUMMARY=()
 STEP_FAILURES=0
 
-# step [-t SECONDS] NAME COMMAND...: runs COMMAND (a program or a function)
-# with errexit, stdin /dev/null, in a process group that the limit (default
-# STEP_LIMIT or 3600 s) stops with all it started (TERM, KILL 30 s later).
-# Records its wall time and returns its status. Call it as a plain command:
-# in ||, &&, if or ! bash turns errexit off. With STEP_KEEP_GOING=1 a
-# failure only counts in STEP_FAILURES.
+# step [-t SECONDS] NAME COMMAND...: COMMAND with errexit, stdin /dev/null,
+# in a process group that the limit (STEP_LIMIT or 3600 s) stops (TERM, KILL
+# 30 s later); records its wall time, returns its status. Call it plainly (in
+# ||, &&, if or ! errexit is off). STEP_KEEP_GOING=1: failures only counted.
 step() {
   local limit=${STEP_LIMIT:-3600}
   [ "$1" != -t ] || { limit=$2; shift 2; }
@@ -26,8 +24,7 @@ step() {
   (sleep "$limit"; kill -TERM -- "-$pid"; sleep 30; kill -KILL -- "-$pid") </dev/null >/dev/null 2>&1 &
   dog=$!
   set +m
-  # Interrupted, the script stops the step's group, then exits (through its
-  # EXIT trap); the caller's INT and TERM traps come back after.
+  # Interrupted: stop the step's group, exit; the caller's traps come back.
   traps=$(trap -p INT TERM)
   trap 'kill -TERM -- -'"$pid"' 2>/dev/null; exit 130' INT
   trap 'kill -TERM -- -'"$pid"' 2>/dev/null; exit 143' TERM
@@ -75,7 +72,26 @@ need_packages() {
   echo "installing: ${missing[*]}" >&2
   set -- as_root env DEBIAN_FRONTEND=noninteractive timeout 1200 apt-get install -y -qq \
     --no-install-recommends "${missing[@]}"
-  "$@" >/dev/null 2>&1 || { apt_update; "$@" >/dev/null; }
+  "$@" >/dev/null 2>&1 || { apt_update; "$@" >/dev/null 2>&1; } || install_aligned "${missing[@]}"
+}
+
+# install_aligned PKG...: a foreign Multi-Arch: same library must have the
+# host's version; where the host's build is one the foreign lists lack (their
+# security index failed to download), both are installed at the foreign one.
+install_aligned() {
+  local args=("$@") out pkg v n host
+  host=$(dpkg --print-architecture)
+  until out=$(apt-get install -s --allow-downgrades "${args[@]}" 2>&1); do
+    n=${#args[@]}
+    for pkg in $(grep -oE 'Depends: [a-z0-9.+-]+:[a-z0-9]+' <<<"$out" | sed 's/^Depends: //' | sort -u); do
+      v=$(apt-cache policy "$pkg" | sed -n 's/^  Candidate: //p')
+      [[ $v == "(none)" || " ${args[*]} " == *" $pkg=$v "* ]] || args+=("$pkg=$v" "${pkg%:*}:$host=$v")
+    done
+    ((${#args[@]} > n)) || { echo "$out" >&2; return 1; }
+  done
+  echo "installing at the foreign lists' versions: ${args[*]:$#}" >&2
+  as_root env DEBIAN_FRONTEND=noninteractive timeout 1200 apt-get install -y -qq \
+    --no-install-recommends --allow-downgrades "${args[@]}" >/dev/null
 }
 
 # need_foreign_arch ARCH: dpkg knows ARCH, and the lists hold its packages.

@@ -1,10 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Static checks of the library: its sources compiled by GCC and by clang with
-# the strict warning set as errors, clang-tidy with the checks of .clang-tidy,
-# and cppcheck over src/. Any finding fails.
-#
-#   .ci/lint.sh            (build trees under build/lint-*)
+# Static checks of the library (build trees build/lint-*): GCC and clang with
+# the strict warnings as errors, clang-tidy (.clang-tidy), cppcheck over src/.
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 cd "$ROOT"
@@ -28,9 +25,7 @@ tidy() {  # every library source in the clang build's compile database
     build/lint-clang/compile_commands.json | sort -u)
   echo "clang-tidy: ${#files[@]} files"
   local f rc=0
-  for f in "${files[@]}"; do
-    clang-tidy -p build/lint-clang --quiet "$f" 2>/dev/null || rc=1
-  done
+  for f in "${files[@]}"; do clang-tidy -p build/lint-clang --quiet "$f" 2>/dev/null || rc=1; done
   return $rc
 }
 

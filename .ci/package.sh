@@ -1,10 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# The Debian package libqmdata-dev: built with cpack, installed, the consumer
-# project (find_package and pkg-config) built and run against it, and removed
-# again, even when the consumer fails. Runs as root on Debian 12.
-#
-#   .ci/package.sh [build dir]      (default: build/package)
+# The Debian package libqmdata-dev built with cpack, installed, the consumer
+# (find_package, pkg-config) run against it, removed again even when that
+# fails. As root on Debian 12.    .ci/package.sh [build dir]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/package}
@@ -36,8 +34,6 @@ tests/consumer/run.sh /usr "$build/consumer" ||
   { echo "package.sh: the consumer failed against the installed package" >&2; exit 1; }
 trap - EXIT
 apt-get remove -y -qq libqmdata-dev >/dev/null
-if dpkg-query -W -f='${Status}' libqmdata-dev 2>/dev/null | grep -q "install ok installed"; then
-  echo "package.sh: libqmdata-dev is still installed" >&2
-  exit 1
-fi
+! dpkg-query -W -f='${Status}' libqmdata-dev 2>/dev/null | grep -q "install ok installed" ||
+  { echo "package.sh: libqmdata-dev is still installed" >&2; exit 1; }
 echo "package.sh: built, installed, used and removed $(basename "$deb")"

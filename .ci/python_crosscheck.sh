@@ -1,13 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # The Python reader and writer (python/qmdata_format.py) against the C++
-# library: decodes every fixture and the round-trip example's file; writes
-# records with Python's zlib (levels 0, 1 and 9, a multi-block stream) and
-# damaged records, which the C++ loaders must load equal or refuse with the
-# Python reader's offset and cause (tests/crosscheck_test.cc). Builds the default preset when needed. Then
-# installs the module (pip install ./python) into a venv, offline, and runs
-# its qmdata-dump command on the example's file: dump, --version, --guess
-# and --plot (a PNG with matplotlib; exit status 2 without it).
+# library (tests/crosscheck_test.cc): fixtures, the example's file, records
+# Python writes, damaged ones refused with the same offset and cause. Then
+# qmdata-dump, installed offline into a venv: dump, --version, --guess, --plot.
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 cd "$ROOT"
@@ -33,9 +29,7 @@ VENV=$WORK/venv
 "$VENV/bin/pip" install -q --no-index --no-build-isolation ./python
 DUMP=("$VENV/bin/qmdata-dump" --records "slice,vector:z,qualtag")
 expect_status() { # N FILE ARG...: qmdata-dump exits with status N
-  local want=$1 file=$2 rc=0
-  shift 2
-  "${DUMP[@]}" "$@" "$file" >/dev/null || rc=$?
+  local want=$1 file=$2 rc=0 && shift 2 && "${DUMP[@]}" "$@" "$file" >/dev/null || rc=$?
   [ "$rc" = "$want" ] || { echo "qmdata-dump $* $file: exit $rc, not $want" >&2; return 1; }
 }
 "${DUMP[@]}" --summary "$WORK/example.bin"
@@ -53,7 +47,7 @@ expect_status 1 "$WORK/example-xy.bin" --guess # no order reads the last 2 bytes
 [ "$(head -c 8 "$WORK/example.png" | od -An -tx1 | tr -d ' ')" = 89504e470d0a1a0a ]
 [ "$(stat -c %s "$WORK/example.png")" -gt 20000 ]
 # Without matplotlib (-S: no site packages), one line and exit status 2.
-rc=0
-/usr/bin/python3 -S python/qmdata_format.py --plot "$WORK/none.png" "$WORK/example.bin" 2>"$WORK/none.txt" || rc=$?
-[ "$rc" = 2 ] && [ "$(wc -l <"$WORK/none.txt")" = 1 ]
+rc=0 && /usr/bin/python3 -S python/qmdata_format.py --plot "$WORK/none.png" "$WORK/example.bin" 2>"$WORK/none.txt" || rc=$?
+[ "$rc" = 2 ] || exit 1
+[ "$(wc -l <"$WORK/none.txt")" = 1 ]
 echo "crosscheck: qmdata-dump installed and run"

@@ -18,10 +18,7 @@ for exe in *_test.exe; do
   ran=$(sed -n 's/^\[==========\] \([0-9]*\) tests\{0,1\} from .* ran.*/\1/p' "$exe.log")
   failed=$(grep -c '^\[  FAILED  \] [^ ]* (' "$exe.log")
   printf '  %-36s exit %3s  ran %4s  failed %2s  %3ss\n' "$exe" "$st" "${ran:-?}" "$failed" "$(($(date +%s) - t0))"
-  if [ "$st" -ne 0 ] || [ -z "$ran" ] || [ "$failed" -ne 0 ]; then
-    rc=1
-    sed 's/^/    | /' "$exe.log"
-  fi
+  [ "$st" -eq 0 ] && [ -n "$ran" ] && [ "$failed" -eq 0 ] || { rc=1; sed 's/^/    | /' "$exe.log"; }
 done
 for prog in "$@"; do
   st=0
