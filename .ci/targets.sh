@@ -33,8 +33,9 @@ consumer() {
 target_i386() {
   need_foreign_arch i386
   need_packages g++-multilib zlib1g-dev:i386 libdeflate-dev:i386 libgtest-dev:i386
-  # LeakSanitizer cannot stop the world under qemu.
-  runs_i386 || { echo "  no 32-bit code here: qemu-i386 runs it"; need_packages qemu-user; export ASAN_OPTIONS=detect_leaks=0; }
+  # Under qemu LeakSanitizer cannot stop the world, and the default
+  # quarantine exhausts the emulated address space.
+  runs_i386 || { echo "  no 32-bit code here: qemu-i386 runs it"; need_packages qemu-user; export ASAN_OPTIONS=detect_leaks=0:quarantine_size_mb=16; }
   ci_preset i386-asan
   readelf -h build/i386-asan/libqmdata.so | grep -q 'Class: *ELF32'
   local san="-m32 -fsanitize=address,undefined"
