@@ -2,7 +2,7 @@
 // The records' archive transfers, through qmdata's own archive library where
 // the build has it and through the fixed archive interface otherwise.
 
-#include "qmdata/archive_adapter.h"
+#include "records/archive_adapter.h"
 
 #include <algorithm>
 #include <cstring>

@@ -15,8 +15,8 @@
 // CZLibCompression::Decompress; its length is then allocated before it is
 // read. This file is the one place that knows which.
 
-#ifndef QMDATA_SRC_QMDATA_ARCHIVE_ADAPTER_H_
-#define QMDATA_SRC_QMDATA_ARCHIVE_ADAPTER_H_
+#ifndef QMDATA_SRC_RECORDS_ARCHIVE_ADAPTER_H_
+#define QMDATA_SRC_RECORDS_ARCHIVE_ADAPTER_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -106,4 +106,4 @@ Decoded DecodeBlock(QmRTArchive& ar, std::uint32_t packed_len,
 
 }  // namespace qmdata::detail
 
-#endif  // QMDATA_SRC_QMDATA_ARCHIVE_ADAPTER_H_
+#endif  // QMDATA_SRC_RECORDS_ARCHIVE_ADAPTER_H_

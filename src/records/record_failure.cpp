@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The records' failure reasons, one per thread (qmdata/failure.h).
 
-#include "qmdata/record_failure.h"
+#include "records/record_failure.h"
 
 #include <cstring>
 #include <exception>
