@@ -192,7 +192,7 @@ Vec ReadElements(RecordSteps& at, QmRTArchive& ar, int n) {
 // for a small claim; otherwise into pieces, each at most as large as all
 // output before it, which are moved into the vector's block once the whole
 // claim has been decoded.
-class ElementSink final : public qmdata::detail::BlockSink {
+class ElementSink final : public QmInflateSink {
  public:
   explicit ElementSink(int n)
       : m_n(n), m_bytes(static_cast<std::uint64_t>(n) * kBytesPerElem) {}

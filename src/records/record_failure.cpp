@@ -70,19 +70,6 @@ std::string Compose(const std::string& record, const std::string& detail,
   return m;
 }
 
-#if QMDATA_BULK_ARCHIVE
-// Our archive's message without its "QmRTArchive: " prefix and its offset,
-// which the reason gives itself.
-std::string WithoutPrefixAndOffset(const char* what) {
-  std::string s = what;
-  const std::string prefix = "QmRTArchive: ";
-  if (s.compare(0, prefix.size(), prefix) == 0) s.erase(0, prefix.size());
-  const std::size_t at = s.find(" at byte offset ");
-  if (at != std::string::npos) s.erase(at);
-  return s;
-}
-#endif
-
 }  // namespace
 
 RecordSteps::RecordSteps(const char* record, QmRTArchive& ar)
@@ -197,7 +184,7 @@ void RecordSteps::NoteCurrentException() const noexcept {
         return;
       }
       detail = item + ": the archive threw the int " + std::to_string(thrown);
-#if QMDATA_BULK_ARCHIVE
+#if QMDATA_OWN_ARCHIVE
     } catch (const QmArchiveError& e) {
       if (e.stream_failed_before()) {
         detail = "the stream was already in a failed state before " + item +
@@ -216,7 +203,7 @@ void RecordSteps::NoteCurrentException() const noexcept {
         detail = item + " needs " + expected + ", " + std::to_string(arrived) +
                  " arrived (truncated)";
       } else {
-        detail = item + ": " + WithoutPrefixAndOffset(e.what());
+        detail = item + ": " + e.reason();
         offset = static_cast<long long>(e.offset());
       }
 #endif
@@ -250,7 +237,7 @@ QMDATA_CATCHES_FORCED_UNWIND void RecordSteps::NoteHint(std::string (*probe)(voi
   const std::int64_t now = ArchiveOffset(m_ar);
   if (t_probing || m_start < 0 || now < m_start) return;
   std::uint64_t consumed = static_cast<std::uint64_t>(now - m_start);
-#if QMDATA_BULK_ARCHIVE
+#if QMDATA_OWN_ARCHIVE
   try {
     // Called only from GuardRecord's handler: there is one to rethrow.
     // cppcheck-suppress rethrowNoCurrentException

@@ -43,21 +43,21 @@ void RefuseUnlessHeld(const RecordSteps& at, std::int64_t left,
 namespace {
 
 // How a block that decoded otherwise than to its raw length is described.
-const char* DecodedAs(Decoded d) {
+const char* DecodedAs(QmInflated d) {
   switch (d) {
-    case Decoded::kDone:
+    case QmInflated::kDone:
       break;
-    case Decoded::kNotZlib:
+    case QmInflated::kNotZlib:
       return "is not a complete zlib stream";
-    case Decoded::kPresetDictionary:
+    case QmInflated::kPresetDictionary:
       return "is a zlib stream that needs a preset dictionary";
-    case Decoded::kLonger:
+    case QmInflated::kLonger:
       return "decodes to more than the raw length";
-    case Decoded::kShorter:
+    case QmInflated::kShorter:
       return "decodes to less than the raw length";
-    case Decoded::kTrailingBytes:
+    case QmInflated::kTrailingBytes:
       return "holds bytes after the end of its zlib stream";
-    case Decoded::kRefused:
+    case QmInflated::kRefused:
       return "was refused by the decompressor";
   }
   return "";
@@ -65,8 +65,8 @@ const char* DecodedAs(Decoded d) {
 
 }  // namespace
 
-void RefuseDecoded(const RecordSteps& at, Decoded d, std::uint64_t raw) {
-  if (d == Decoded::kDone) return;
+void RefuseDecoded(const RecordSteps& at, QmInflated d, std::uint64_t raw) {
+  if (d == QmInflated::kDone) return;
   const std::string what = DecodedAs(d);
   at.Refuse("a zlib stream of " + Bytes(raw), "a block that " + what,
             "the compressed block " + what + " (" + Bytes(raw) + ")");

@@ -45,7 +45,7 @@ void RefuseUnlessHeld(const RecordSteps& at, std::int64_t left,
                       std::uint64_t needed, const char* item);
 
 // Refuses a compressed block that did not decode to exactly raw bytes.
-void RefuseDecoded(const RecordSteps& at, Decoded d, std::uint64_t raw);
+void RefuseDecoded(const RecordSteps& at, QmInflated d, std::uint64_t raw);
 
 }  // namespace qmdata::detail
 
