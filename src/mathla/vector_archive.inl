@@ -236,7 +236,15 @@ class ElementSink final : public QmInflateSink {
   std::uint64_t m_end = 0;          // output bytes the pieces have room for
 };
 
-Vec LoadCompressedElements(RecordSteps& at, QmRTArchive& ar, int n) {
+// A compressed record's raw and compressed lengths.
+struct BlockLengths {
+  std::uint64_t raw;
+  std::uint64_t packed;
+};
+
+// Reads the lengths of the compressed record of count n and refuses those
+// that the count or the stream rule out.
+BlockLengths ReadBlockLengths(RecordSteps& at, QmRTArchive& ar, int n) {
   at.Item("the raw length", 4);
   unsigned long raw = 0;
   ar >> raw;
@@ -264,22 +272,31 @@ Vec LoadCompressedElements(RecordSteps& at, QmRTArchive& ar, int n) {
     RefuseUnlessHeld(at, qmdata::detail::BytesLeft(ar, packed), packed,
                      "the compressed block");
   }
+  return {raw, packed};
+}
+
+// The n > 0 zeros of a record without a compressed block, which is written
+// when compression failed.
+Vec ZeroElements(const RecordSteps& at, int n) {
+  if (n > kMaxZeroRecordCount) {
+    at.Refuse("a count of at most " + std::to_string(kMaxZeroRecordCount),
+              "count " + std::to_string(n),
+              "a record without a compressed block holds at most " +
+                  std::to_string(kMaxZeroRecordCount) + " elements, not " +
+                  std::to_string(n));
+  }
+  Vec zeros(n, nullptr, 0);
+  zeros.zero();
+  return zeros;
+}
+
+Vec LoadCompressedElements(RecordSteps& at, QmRTArchive& ar, int n) {
+  const auto [raw, packed] = ReadBlockLengths(at, ar, n);
   if (n <= 0) {  // no elements: the block is read and dropped
     qmdata::detail::SkipBlock(ar, static_cast<std::uint32_t>(packed));
     return Vec();
   }
-  if (packed == 0) {  // written when compression failed: count zeros
-    if (n > kMaxZeroRecordCount) {
-      at.Refuse("a count of at most " + std::to_string(kMaxZeroRecordCount),
-                "count " + std::to_string(n),
-                "a record without a compressed block holds at most " +
-                    std::to_string(kMaxZeroRecordCount) + " elements, not " +
-                    std::to_string(n));
-    }
-    Vec zeros(n, nullptr, 0);
-    zeros.zero();
-    return zeros;
-  }
+  if (packed == 0) return ZeroElements(at, n);
   if (raw > packed * kDeflateMaxExpansion + kDeflateExpansionSlack) {
     at.Refuse("a raw length of at most " +
                   Bytes(packed * kDeflateMaxExpansion + kDeflateExpansionSlack),
