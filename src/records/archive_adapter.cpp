@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The records' archive transfers, through qmdata's own archive library where
-// the build has it and through the fixed archive interface otherwise.
+// The records' archive transfers: through qmdata's own archive library's
+// block transfers, or through another library's fixed archive interface
+// (QMDATA_OWN_ARCHIVE).
 
 #include "records/archive_adapter.h"
 
