@@ -131,6 +131,7 @@ TEST(ArchivePrimitives, ShortReadsThrowWithOffset) {
   } catch (const QmArchiveError& e) {
     EXPECT_NE(std::string(e.what()).find("int"), std::string::npos);
     EXPECT_NE(std::string(e.what()).find("offset 4"), std::string::npos);
+    EXPECT_STREQ(e.reason(), "read of an int (2 of 4 bytes arrived) failed");
   }
   EXPECT_TRUE(is.bad());
 
@@ -194,6 +195,7 @@ TEST(ArchivePrimitives, TooLongStringThrowsAfterLength) {
     FAIL() << "no throw";
   } catch (const QmArchiveError& e) {
     EXPECT_NE(std::string(e.what()).find("offset 0"), std::string::npos);
+    EXPECT_STREQ(e.reason(), "a string of 20 bytes exceeds the limit of 19");
   }
   EXPECT_STREQ(buf, "");
   EXPECT_EQ(in.Offset(), 4u);

@@ -51,18 +51,28 @@
 #include "rtarchive/export.h"
 
 // Thrown for every failure of a QmRTArchive operation. Besides its message it
-// says where: the byte offset of the failing item's start, counted from where
-// the archive began, and, for a read that ran out of data, how many of the
-// item's bytes arrived.
+// says what failed and where, as fields: the failure in words, the byte
+// offset of the failing item's start, counted from where the archive began,
+// and, for a read that ran out of data, how many of the item's bytes
+// arrived.
 class QMDATA_RTARCHIVE_EXPORT QmArchiveError : public std::runtime_error {
  public:
   explicit QmArchiveError(const std::string& what);
   // A failure of the item at `offset`; a read of `needed` bytes of which only
-  // `arrived` came has arrived < needed.
+  // `arrived` came has arrived < needed. Its reason() is `what` whole.
   QmArchiveError(const std::string& what, std::uint64_t offset,
                  std::uint64_t needed, std::uint64_t arrived,
                  bool stream_failed_before);
+  // The same, from the failure in words (`reason`: "read of an int failed"):
+  // what() is "QmRTArchive: <reason> at byte offset <offset>", followed by
+  // "; the stream had already failed" where it had.
+  static QmArchiveError At(const std::string& reason, std::uint64_t offset,
+                           std::uint64_t needed, std::uint64_t arrived,
+                           bool stream_failed_before);
 
+  // The failure in words, without the archive's name and the offset, for a
+  // caller that says where itself.
+  const char* reason() const noexcept { return m_reason.what(); }
   std::uint64_t offset() const noexcept { return m_offset; }
   std::uint64_t needed() const noexcept { return m_needed; }
   std::uint64_t arrived() const noexcept { return m_arrived; }
@@ -74,6 +84,13 @@ class QMDATA_RTARCHIVE_EXPORT QmArchiveError : public std::runtime_error {
   bool stream_failed_before() const noexcept { return m_stream_failed; }
 
  private:
+  QmArchiveError(const std::string& reason, const std::string& what,
+                 std::uint64_t offset, std::uint64_t needed,
+                 std::uint64_t arrived, bool stream_failed_before);
+
+  // A std::runtime_error holds the text so that copying the exception
+  // cannot throw.
+  std::runtime_error m_reason;
   std::uint64_t m_offset = 0;
   std::uint64_t m_needed = 0;
   std::uint64_t m_arrived = 0;

@@ -23,24 +23,7 @@
 
 #include "rtarchive/archive.h"
 #include "rtarchive/export.h"
-
-// Takes a decoded block as it comes (QmRTArchiveBulk::Inflate).
-class QmInflateSink {
- public:
-  // Room for the decoded bytes from byte `produced` of the block on: returns
-  // a buffer of *size > 0 bytes. It may throw (std::bad_alloc, say); Inflate
-  // passes the exception on.
-  virtual unsigned char* Room(std::uint64_t produced, std::size_t* size) = 0;
-
-  virtual ~QmInflateSink() = default;
-
- protected:
-  QmInflateSink() = default;
-  QmInflateSink(const QmInflateSink&) = default;
-  QmInflateSink& operator=(const QmInflateSink&) = default;
-  QmInflateSink(QmInflateSink&&) = default;
-  QmInflateSink& operator=(QmInflateSink&&) = default;
-};
+#include "rtarchive/inflate_sink.h"
 
 class QMDATA_RTARCHIVE_EXPORT QmRTArchiveBulk {
  public:
@@ -69,15 +52,8 @@ class QMDATA_RTARCHIVE_EXPORT QmRTArchiveBulk {
                      void (*read)(QmRTArchive& again, void* context),
                      void* context);
 
-  // How Inflate ended.
-  enum class Inflated {
-    kDone,              // one zlib stream of exactly raw_len bytes
-    kNotZlib,           // corrupt, or cut short within packed_len bytes
-    kPresetDictionary,  // the stream asks for a dictionary it does not hold
-    kLonger,            // it decodes to more than raw_len bytes
-    kShorter,           // it decodes to fewer than raw_len bytes
-    kTrailingBytes,     // it ends before the block's last byte
-  };
+  // How Inflate ended (rtarchive/inflate_sink.h); never kRefused.
+  using Inflated = QmInflated;
   // Reads the packed_len bytes that follow (as Read would) and decodes them
   // as one zlib stream into `sink`, asking it for room as output arrives and
   // never for more than raw_len bytes in all. The compressed bytes are taken

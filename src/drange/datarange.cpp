@@ -8,7 +8,7 @@
 #include <ostream>
 #include <utility>
 
-#include "qmdata/record_failure.h"
+#include "records/record_failure.h"
 #include "rtarchive/archive.h"
 
 QmDataRange::QmDataRange(int start, int length)

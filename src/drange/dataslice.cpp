@@ -8,7 +8,7 @@
 #include <ostream>
 #include <utility>
 
-#include "qmdata/record_failure.h"
+#include "records/record_failure.h"
 #include "rtarchive/archive.h"
 
 QmDataSlice::QmDataSlice() : m_vars(), m_range(0, 1) {}

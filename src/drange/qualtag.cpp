@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "qmdata/record_failure.h"
+#include "records/record_failure.h"
 #include "rtarchive/archive.h"
 
 namespace {

@@ -20,9 +20,10 @@
 #include <type_traits>
 
 #include "mathla/vector.h"
-#include "qmdata/archive_adapter.h"
-#include "qmdata/pieces.h"
-#include "qmdata/record_failure.h"
+#include "records/archive_adapter.h"
+#include "records/pieces.h"
+#include "records/record_failure.h"
+#include "records/record_items.h"
 #include "rtarchive/archive.h"
 #include "rtarchive/compression.h"
 
@@ -32,12 +33,14 @@ namespace {
 namespace vector_record {
 
 using Vec = vector<int>;
+using qmdata::detail::Bytes;
+using qmdata::detail::ReadTag;
 using qmdata::detail::RecordSteps;
+using qmdata::detail::RefuseDecoded;
+using qmdata::detail::RefuseUnlessHeld;
 
 constexpr char kStartTag[] = "<StartVector>";
 constexpr char kEndTag[] = "<EndVector>";
-// A tag is read into 20 bytes: at most 19 characters and the NUL.
-constexpr unsigned kTagLimit = 19;
 constexpr std::uint64_t kBytesPerElem = 4;
 // Claims of up to this many bytes get their block at once: a fixed amount,
 // whatever the stream can vouch for.
@@ -74,55 +77,6 @@ void ConvertRawBlock(int* data, std::size_t n) {
   } else {
     static_cast<void>(data);
     static_cast<void>(n);
-  }
-}
-
-// s as a quoted string, with control and non-ASCII bytes as \xHH.
-std::string Quoted(const char* s) {
-  static const char kHex[] = "0123456789abcdef";
-  std::string q = "\"";
-  for (; *s != '\0'; ++s) {
-    const auto c = static_cast<unsigned char>(*s);
-    if (c < 0x20 || c >= 0x7F) {
-      q += "\\x";
-      q += kHex[c >> 4];
-      q += kHex[c & 0xF];
-    } else {
-      q += static_cast<char>(c);
-    }
-  }
-  return q + "\"";
-}
-
-std::string Bytes(std::uint64_t n) {
-  return std::to_string(n) + (n == 1 ? " byte" : " bytes");
-}
-
-[[noreturn]] void RefuseTag(const RecordSteps& at, const char* tag,
-                            const char* found) {
-  at.Refuse(Quoted(tag), Quoted(found),
-            "tag " + Quoted(found) + " is not " + Quoted(tag));
-}
-
-// Reads a tag and refuses it unless it equals tag as a NUL-terminated string.
-// The comparison is of the tag's N bytes with its NUL against a zeroed
-// buffer: the same as strcmp, in a few loads instead of a call.
-template <std::size_t N>
-void ReadTag(const RecordSteps& at, QmRTArchive& ar, const char (&tag)[N]) {
-  static_assert(N <= kTagLimit + 1);
-  char buf[kTagLimit + 1] = {};
-  ar.ReadString(buf, kTagLimit);
-  if (std::memcmp(buf, tag, N) != 0) RefuseTag(at, tag, buf);
-}
-
-// Refuses a claim of `needed` bytes that the stream says it cannot hold.
-void RefuseUnlessHeld(const RecordSteps& at, std::int64_t left,
-                      std::uint64_t needed, const char* item) {
-  if (left >= 0 && static_cast<std::uint64_t>(left) < needed) {
-    at.Refuse(Bytes(needed), Bytes(static_cast<std::uint64_t>(left)),
-              std::string(item) + " needs " + Bytes(needed) +
-                  ", the stream holds only " + std::to_string(left) +
-                  " (truncated)");
   }
 }
 
@@ -238,7 +192,7 @@ Vec ReadElements(RecordSteps& at, QmRTArchive& ar, int n) {
 // for a small claim; otherwise into pieces, each at most as large as all
 // output before it, which are moved into the vector's block once the whole
 // claim has been decoded.
-class ElementSink final : public qmdata::detail::BlockSink {
+class ElementSink final : public QmInflateSink {
  public:
   explicit ElementSink(int n)
       : m_n(n), m_bytes(static_cast<std::uint64_t>(n) * kBytesPerElem) {}
@@ -282,39 +236,15 @@ class ElementSink final : public qmdata::detail::BlockSink {
   std::uint64_t m_end = 0;          // output bytes the pieces have room for
 };
 
-// Refuses a decoded block that did not come out as exactly raw bytes.
-void RefuseDecoded(const RecordSteps& at, qmdata::detail::Decoded d,
-                   std::uint64_t raw) {
-  using qmdata::detail::Decoded;
-  const char* what = "";
-  switch (d) {
-    case Decoded::kDone:
-      return;
-    case Decoded::kNotZlib:
-      what = "is not a complete zlib stream";
-      break;
-    case Decoded::kPresetDictionary:
-      what = "is a zlib stream that needs a preset dictionary";
-      break;
-    case Decoded::kLonger:
-      what = "decodes to more than the raw length";
-      break;
-    case Decoded::kShorter:
-      what = "decodes to less than the raw length";
-      break;
-    case Decoded::kTrailingBytes:
-      what = "holds bytes after the end of its zlib stream";
-      break;
-    case Decoded::kRefused:
-      what = "was refused by the decompressor";
-      break;
-  }
-  at.Refuse(
-      "a zlib stream of " + Bytes(raw), "a block that " + std::string(what),
-      "the compressed block " + std::string(what) + " (" + Bytes(raw) + ")");
-}
+// A compressed record's raw and compressed lengths.
+struct BlockLengths {
+  std::uint64_t raw;
+  std::uint64_t packed;
+};
 
-Vec LoadCompressedElements(RecordSteps& at, QmRTArchive& ar, int n) {
+// Reads the lengths of the compressed record of count n and refuses those
+// that the count or the stream rule out.
+BlockLengths ReadBlockLengths(RecordSteps& at, QmRTArchive& ar, int n) {
   at.Item("the raw length", 4);
   unsigned long raw = 0;
   ar >> raw;
@@ -342,22 +272,31 @@ Vec LoadCompressedElements(RecordSteps& at, QmRTArchive& ar, int n) {
     RefuseUnlessHeld(at, qmdata::detail::BytesLeft(ar, packed), packed,
                      "the compressed block");
   }
+  return {raw, packed};
+}
+
+// The n > 0 zeros of a record without a compressed block, which is written
+// when compression failed.
+Vec ZeroElements(const RecordSteps& at, int n) {
+  if (n > kMaxZeroRecordCount) {
+    at.Refuse("a count of at most " + std::to_string(kMaxZeroRecordCount),
+              "count " + std::to_string(n),
+              "a record without a compressed block holds at most " +
+                  std::to_string(kMaxZeroRecordCount) + " elements, not " +
+                  std::to_string(n));
+  }
+  Vec zeros(n, nullptr, 0);
+  zeros.zero();
+  return zeros;
+}
+
+Vec LoadCompressedElements(RecordSteps& at, QmRTArchive& ar, int n) {
+  const auto [raw, packed] = ReadBlockLengths(at, ar, n);
   if (n <= 0) {  // no elements: the block is read and dropped
     qmdata::detail::SkipBlock(ar, static_cast<std::uint32_t>(packed));
     return Vec();
   }
-  if (packed == 0) {  // written when compression failed: count zeros
-    if (n > kMaxZeroRecordCount) {
-      at.Refuse("a count of at most " + std::to_string(kMaxZeroRecordCount),
-                "count " + std::to_string(n),
-                "a record without a compressed block holds at most " +
-                    std::to_string(kMaxZeroRecordCount) + " elements, not " +
-                    std::to_string(n));
-    }
-    Vec zeros(n, nullptr, 0);
-    zeros.zero();
-    return zeros;
-  }
+  if (packed == 0) return ZeroElements(at, n);
   if (raw > packed * kDeflateMaxExpansion + kDeflateExpansionSlack) {
     at.Refuse("a raw length of at most " +
                   Bytes(packed * kDeflateMaxExpansion + kDeflateExpansionSlack),

@@ -71,20 +71,20 @@ void vector<T>::allocinit(int count, const T* src) {
   // again if a later allocation fails.
   int* lock = new int(0);
   int* refs = nullptr;
-  T* data = nullptr;
+  T* block = nullptr;
   try {
     refs = new int(1);
-    data = new T[static_cast<std::size_t>(count)];
+    block = new T[static_cast<std::size_t>(count)];
   } catch (...) {
     delete refs;
     delete lock;
     throw;
   }
   if (src != nullptr) {
-    std::memcpy(data, src, static_cast<std::size_t>(count) * sizeof(T));
+    std::memcpy(block, src, static_cast<std::size_t>(count) * sizeof(T));
   }
   m_n = count;
-  m_data = data;
+  m_data = block;
   m_index = 0;
   m_refs = refs;
   m_lock = lock;
@@ -179,9 +179,9 @@ vector<T>::vector(const vector& src, int length, int offset) {
   if (length <= 0) length = n;
   if (offset < 0) offset = 0;
   // In 64 bits: offset + length may exceed the int range.
-  const long long end =
+  const long long stop =
       std::min<long long>(n, static_cast<long long>(offset) + length);
-  const long long count = end - offset;
+  const long long count = stop - offset;
   if (count <= 0) return;
   commoninit(static_cast<int>(count), src.m_data + offset, 0);
 }

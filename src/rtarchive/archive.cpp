@@ -54,16 +54,35 @@ int StoringFlag(QmRTArchive::Mode mode) {
 }  // namespace
 
 QmArchiveError::QmArchiveError(const std::string& what)
-    : std::runtime_error(what) {}
+    : std::runtime_error(what), m_reason(what) {}
 
 QmArchiveError::QmArchiveError(const std::string& what, std::uint64_t offset,
                                std::uint64_t needed, std::uint64_t arrived,
                                bool stream_failed_before)
+    : QmArchiveError(what, what, offset, needed, arrived,
+                     stream_failed_before) {}
+
+QmArchiveError::QmArchiveError(const std::string& reason,
+                               const std::string& what, std::uint64_t offset,
+                               std::uint64_t needed, std::uint64_t arrived,
+                               bool stream_failed_before)
     : std::runtime_error(what),
+      m_reason(reason),
       m_offset(offset),
       m_needed(needed),
       m_arrived(arrived),
       m_stream_failed(stream_failed_before) {}
+
+QmArchiveError QmArchiveError::At(const std::string& reason,
+                                  std::uint64_t offset, std::uint64_t needed,
+                                  std::uint64_t arrived,
+                                  bool stream_failed_before) {
+  std::string what =
+      "QmRTArchive: " + reason + " at byte offset " + std::to_string(offset);
+  if (stream_failed_before) what += "; the stream had already failed";
+  return QmArchiveError(reason, what, offset, needed, arrived,
+                        stream_failed_before);
+}
 
 QmRTArchive::QmRTArchive(std::ostream& os)
     : m_storing(1), m_buf(BufferOf(os)), m_stream(&os), m_offset(0) {}
@@ -87,22 +106,20 @@ void QmRTArchive::Fail(const char* what, std::uint64_t needed,
     m_stream->setstate(std::ios::badbit);
   } catch (...) {
   }
-  std::string message = std::string("QmRTArchive: ") + what;
+  std::string reason = what;
   if (arrived < needed) {
-    message += " (" + std::to_string(arrived) + " of " +
-               std::to_string(needed) + " bytes arrived)";
+    reason += " (" + std::to_string(arrived) + " of " +
+              std::to_string(needed) + " bytes arrived)";
   }
-  message += " failed at byte offset " + std::to_string(m_offset);
-  if (failed_before) message += "; the stream had already failed";
-  throw QmArchiveError(message, m_offset, needed, arrived, failed_before);
+  throw QmArchiveError::At(reason + " failed", m_offset, needed, arrived,
+                           failed_before);
 }
 
 void QmRTArchive::RefuseDirection(const char* what) const {
-  throw QmArchiveError(std::string("QmRTArchive: ") + what + " on a " +
-                           (m_storing != 0 ? "storing" : "loading") +
-                           " archive at byte offset " +
-                           std::to_string(m_offset),
-                       m_offset, 0, 0, false);
+  throw QmArchiveError::At(std::string(what) + " on a " +
+                               (m_storing != 0 ? "storing" : "loading") +
+                               " archive",
+                           m_offset, 0, 0, false);
 }
 
 void QmRTArchive::PutBytes(const void* data, std::size_t n, const char* what) {
@@ -203,11 +220,10 @@ char* QmRTArchive::ReadString(char* buf, unsigned limit) {
   if (len > limit) {
     // The stream stays just after the length; the bytes are not consumed.
     const std::uint64_t at = m_offset - kFixed32Size;
-    throw QmArchiveError("QmRTArchive: a string of " + std::to_string(len) +
-                             " bytes exceeds the limit of " +
-                             std::to_string(limit) + " at byte offset " +
-                             std::to_string(at),
-                         at, 0, 0, false);
+    throw QmArchiveError::At("a string of " + std::to_string(len) +
+                                 " bytes exceeds the limit of " +
+                                 std::to_string(limit),
+                             at, 0, 0, false);
   }
   if (len > 0) {
     try {

@@ -11,6 +11,7 @@
 #include <istream>
 #include <memory>
 #include <new>
+#include <optional>
 #include <streambuf>
 #include <string>
 
@@ -209,6 +210,96 @@ class InflateStream {
   z_stream m_z{};
 };
 
+// Where inflate writes next: the rooms the sink gives, up to raw_len bytes
+// in all, then a spare byte, whose use means the stream is too long.
+class OutputWindow {
+ public:
+  // `room` (room_size bytes) is the sink's room for the block's first byte,
+  // or null when it has not been asked yet.
+  OutputWindow(std::uint64_t raw_len, QmInflateSink& sink, unsigned char* room,
+               std::size_t room_size)
+      : m_raw_len(raw_len), m_sink(sink), m_room(room), m_room_size(room_size) {}
+
+  // Gives z the next room once the current one is full.
+  void Refill(z_stream& z) {
+    if (z.avail_out != 0) return;
+    if (m_produced == m_raw_len) {
+      z.next_out = &m_spare;
+      z.avail_out = 1;
+      return;
+    }
+    if (m_room == nullptr) m_room = m_sink.Room(m_produced, &m_room_size);
+    z.next_out = m_room;
+    z.avail_out = static_cast<uInt>(std::min<std::uint64_t>(
+        {m_room_size, m_raw_len - m_produced, UINT_MAX}));
+    m_room = nullptr;  // used up once this window is full
+  }
+  bool IntoSpare(const z_stream& z) const { return z.next_out == &m_spare; }
+  void Count(uInt written) { m_produced += written; }
+  // Bytes of output before the current room's start.
+  std::uint64_t produced() const { return m_produced; }
+
+ private:
+  std::uint64_t m_raw_len;
+  QmInflateSink& m_sink;
+  unsigned char* m_room;
+  std::size_t m_room_size;
+  std::uint64_t m_produced = 0;
+  unsigned char m_spare = 0;
+};
+
+// What an inflate return code other than Z_STREAM_END means: how decoding
+// ended, or nothing while it goes on. all_given: zlib has been given the
+// whole block.
+std::optional<QmInflated> Verdict(int rc, bool all_given) {
+  if (rc == Z_NEED_DICT) return QmInflated::kPresetDictionary;
+  if (rc == Z_MEM_ERROR) throw std::bad_alloc();
+  if (rc != Z_OK && rc != Z_BUF_ERROR) return QmInflated::kNotZlib;
+  // No progress with all of the block given: it was cut short.
+  if (rc == Z_BUF_ERROR && all_given) return QmInflated::kNotZlib;
+  return std::nullopt;
+}
+
+// Decodes a block of packed_len bytes as one zlib stream into `out`: from
+// `in` when it holds them all, else a chunk at a time through
+// read(chunk, n).
+template <typename Read>
+QmInflated InflateStreaming(Read read, const unsigned char* in,
+                            std::uint32_t packed_len, std::uint64_t raw_len,
+                            OutputWindow& out) {
+  InflateStream stream;
+  z_stream& z = stream.z();
+  std::uint64_t left = packed_len;  // bytes of the block not yet read
+  unsigned char chunk[kInflateChunk];
+  if (in != nullptr) {
+    z.next_in = in;
+    z.avail_in = packed_len;
+    left = 0;
+  }
+  for (;;) {
+    if (z.avail_in == 0 && left > 0) {
+      const auto n =
+          static_cast<uInt>(std::min<std::uint64_t>(left, sizeof chunk));
+      read(chunk, n);
+      z.next_in = chunk;
+      z.avail_in = n;
+      left -= n;
+    }
+    out.Refill(z);
+    const bool into_spare = out.IntoSpare(z);
+    const uInt before = z.avail_out;
+    const int rc = inflate(&z, Z_NO_FLUSH);
+    if (into_spare && z.avail_out != before) return QmInflated::kLonger;
+    if (!into_spare) out.Count(before - z.avail_out);
+    if (rc == Z_STREAM_END) break;
+    if (const auto ended = Verdict(rc, z.avail_in == 0 && left == 0)) {
+      return *ended;
+    }
+  }
+  if (z.avail_in != 0 || left != 0) return QmInflated::kTrailingBytes;
+  return out.produced() == raw_len ? QmInflated::kDone : QmInflated::kShorter;
+}
+
 }  // namespace
 
 QmRTArchiveBulk::Inflated QmRTArchiveBulk::Inflate(QmRTArchive& ar,
@@ -231,7 +322,7 @@ QmRTArchiveBulk::Inflated QmRTArchiveBulk::Inflate(QmRTArchive& ar,
   }
   // All of the output at once and all of the input at hand: one call to the
   // backend's decoder, the fast path. Only its failures are decoded again
-  // below, which tells them apart.
+  // as a stream, which tells them apart.
   if (in != nullptr && room_size >= raw_len) {
     unsigned char none = 0;
     qmdata::detail::ZlibCodec codec;
@@ -240,53 +331,8 @@ QmRTArchiveBulk::Inflated QmRTArchiveBulk::Inflate(QmRTArchive& ar,
       return Inflated::kDone;
     }
   }
-
-  InflateStream stream;
-  z_stream& z = stream.z();
-  std::uint64_t left = packed_len;  // bytes of the block not yet read
-  unsigned char chunk[kInflateChunk];
-  if (in != nullptr) {
-    z.next_in = in;
-    z.avail_in = packed_len;
-    left = 0;
-  }
-  std::uint64_t produced = 0;  // bytes of output before the room's start
-  unsigned char spare = 0;     // output beyond raw_len lands here: too long
-  for (;;) {
-    if (z.avail_in == 0 && left > 0) {
-      const auto n =
-          static_cast<uInt>(std::min<std::uint64_t>(left, sizeof chunk));
-      Impl::Get(ar, chunk, n);
-      z.next_in = chunk;
-      z.avail_in = n;
-      left -= n;
-    }
-    if (z.avail_out == 0) {
-      if (produced == raw_len) {
-        z.next_out = &spare;
-        z.avail_out = 1;
-      } else {
-        if (room == nullptr) room = sink.Room(produced, &room_size);
-        z.next_out = room;
-        z.avail_out = static_cast<uInt>(
-            std::min<std::uint64_t>({room_size, raw_len - produced, UINT_MAX}));
-        room = nullptr;  // used up once this window is full
-      }
-    }
-    const bool into_spare = z.next_out == &spare;
-    const uInt before = z.avail_out;
-    const int rc = inflate(&z, Z_NO_FLUSH);
-    if (into_spare && z.avail_out != before) return Inflated::kLonger;
-    if (!into_spare) produced += before - z.avail_out;
-    if (rc == Z_STREAM_END) break;
-    if (rc == Z_NEED_DICT) return Inflated::kPresetDictionary;
-    if (rc == Z_MEM_ERROR) throw std::bad_alloc();
-    if (rc != Z_OK && rc != Z_BUF_ERROR) return Inflated::kNotZlib;
-    // No progress with all of the block given: it was cut short.
-    if (rc == Z_BUF_ERROR && z.avail_in == 0 && left == 0) {
-      return Inflated::kNotZlib;
-    }
-  }
-  if (z.avail_in != 0 || left != 0) return Inflated::kTrailingBytes;
-  return produced == raw_len ? Inflated::kDone : Inflated::kShorter;
+  OutputWindow out(raw_len, sink, room, room_size);
+  return InflateStreaming(
+      [&ar](unsigned char* chunk, uInt n) { Impl::Get(ar, chunk, n); }, in,
+      packed_len, raw_len, out);
 }

@@ -10,8 +10,8 @@
 // received, plus the first piece. A loader that sizes its pieces itself (by
 // what a compressed block has decoded to) adds them one by one with Add.
 
-#ifndef QMDATA_SRC_QMDATA_PIECES_H_
-#define QMDATA_SRC_QMDATA_PIECES_H_
+#ifndef QMDATA_SRC_RECORDS_PIECES_H_
+#define QMDATA_SRC_RECORDS_PIECES_H_
 
 #include <cstddef>
 #include <cstring>
@@ -60,4 +60,4 @@ class Pieces {
 
 }  // namespace qmdata::detail
 
-#endif  // QMDATA_SRC_QMDATA_PIECES_H_
+#endif  // QMDATA_SRC_RECORDS_PIECES_H_

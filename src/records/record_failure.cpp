@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The records' failure reasons, one per thread (qmdata/failure.h).
 
-#include "qmdata/record_failure.h"
+#include "records/record_failure.h"
 
 #include <cstring>
 #include <exception>
@@ -69,19 +69,6 @@ std::string Compose(const std::string& record, const std::string& detail,
   if (!hint.empty()) m += " (" + hint + ")";
   return m;
 }
-
-#if QMDATA_BULK_ARCHIVE
-// Our archive's message without its "QmRTArchive: " prefix and its offset,
-// which the reason gives itself.
-std::string WithoutPrefixAndOffset(const char* what) {
-  std::string s = what;
-  const std::string prefix = "QmRTArchive: ";
-  if (s.compare(0, prefix.size(), prefix) == 0) s.erase(0, prefix.size());
-  const std::size_t at = s.find(" at byte offset ");
-  if (at != std::string::npos) s.erase(at);
-  return s;
-}
-#endif
 
 }  // namespace
 
@@ -166,103 +153,154 @@ QMDATA_CATCHES_FORCED_UNWIND void RecordSteps::Fail(
   throw -1;  // NOLINT(hicpp-exception-baseclass): the records' contract
 }
 
-void RecordSteps::NoteCurrentException() const noexcept {
-  Failure& f = t_failure;
+namespace {
+
+// A failure in words, as a record notes it.
+struct Reason {
+  std::string expected;
+  std::string found;
+  std::string detail;
+  std::string hint;
+  long long offset;
+};
+
+// True when the exception being handled is the int that a nested record
+// threw after noting its own failure since failures_before, with memory to
+// say why.
+bool NestedRecordFailed(std::uint64_t failures_before) {
   try {
-    std::string expected;
-    std::string found;
-    std::string detail;
-    std::string hint;
-    long long offset = m_at;
-    const std::string item = m_item;
-    try {
-      // Called only from GuardRecord's handler: there is one to rethrow.
-      // cppcheck-suppress rethrowNoCurrentException
-      throw;
-    } catch (const Refusal& r) {
-      expected = r.expected;
-      found = r.found;
-      detail = r.sentence;
-      hint = r.hint;
-    } catch (int thrown) {
-      if (t_failures != m_failures_before && !f.no_memory) {
-        // A nested record failed and said why: this record is its context.
-        const std::string record =
-            std::string(m_record) + " / " + f.kept.record;
-        const std::string message =
-            Compose(record, f.detail, f.kept.offset, "");
-        CopyCut(f.kept.record, record);
-        CopyCut(f.kept.message, message);
-        f.hint[0] = '\0';  // the inner record's hint is not this one's
-        return;
-      }
-      detail = item + ": the archive threw the int " + std::to_string(thrown);
-#if QMDATA_BULK_ARCHIVE
-    } catch (const QmArchiveError& e) {
-      if (e.stream_failed_before()) {
-        detail = "the stream was already in a failed state before " + item +
-                 " (a file that did not open, or an earlier failure)";
-      } else if (e.truncated()) {
-        std::uint64_t needed = e.needed();
-        std::uint64_t arrived = e.arrived();
-        if (m_at >= 0 && e.offset() >= static_cast<std::uint64_t>(m_at)) {
-          const std::uint64_t before =
-              e.offset() - static_cast<std::uint64_t>(m_at);
-          needed = m_size != 0 ? m_size : before + needed;
-          arrived += before;
-        }
-        expected = std::to_string(needed) + " bytes";
-        found = std::to_string(arrived) + " bytes";
-        detail = item + " needs " + expected + ", " + std::to_string(arrived) +
-                 " arrived (truncated)";
-      } else {
-        detail = item + ": " + WithoutPrefixAndOffset(e.what());
-        offset = static_cast<long long>(e.offset());
-      }
-#endif
-    } catch (const std::bad_alloc&) {
-      detail = "no memory for " + item;
-      if (m_size != 0) detail += " (" + std::to_string(m_size) + " bytes)";
-    } catch (const std::exception& e) {
-      detail = item + ": " + e.what();
-    } catch (...) {
-      detail = item + ": an exception that is not a std::exception" +
-               " (from the stream buffer?)";
-    }
-    const std::string message = Compose(m_record, detail, offset, hint);
-    // Nothing can fail from here on: the reason is replaced as a whole.
-    CopyCut(f.kept.record, m_record);
-    CopyCut(f.kept.expected, expected);
-    CopyCut(f.kept.found, found);
-    CopyCut(f.detail, detail);
-    CopyCut(f.hint, hint);
-    CopyCut(f.kept.message, message);
-    f.kept.offset = offset;
-    f.no_memory = false;
+    // Called only from a handler: there is an exception to rethrow.
+    // cppcheck-suppress rethrowNoCurrentException
+    throw;
+  } catch (int) {
+    return t_failures != failures_before && !t_failure.no_memory;
   } catch (...) {
-    f.no_memory = true;
+    return false;
+  }
+}
+
+// Makes `record` the context of the nested record's noted failure.
+void NoteAsContext(const char* record) {
+  Failure& f = t_failure;
+  const std::string outer = std::string(record) + " / " + f.kept.record;
+  const std::string message = Compose(outer, f.detail, f.kept.offset, "");
+  CopyCut(f.kept.record, outer);
+  CopyCut(f.kept.message, message);
+  f.hint[0] = '\0';  // the inner record's hint is not this one's
+}
+
+#if QMDATA_OWN_ARCHIVE
+// The archive's error for `item` (`size` bytes where known), which began at
+// byte `at` (-1 where unknown), in words.
+Reason DescribeArchiveError(const QmArchiveError& e, const std::string& item,
+                            std::uint64_t size, std::int64_t at) {
+  Reason r{{}, {}, {}, {}, at};
+  if (e.stream_failed_before()) {
+    r.detail = "the stream was already in a failed state before " + item +
+               " (a file that did not open, or an earlier failure)";
+  } else if (e.truncated()) {
+    std::uint64_t needed = e.needed();
+    std::uint64_t arrived = e.arrived();
+    if (at >= 0 && e.offset() >= static_cast<std::uint64_t>(at)) {
+      const std::uint64_t before = e.offset() - static_cast<std::uint64_t>(at);
+      needed = size != 0 ? size : before + needed;
+      arrived += before;
+    }
+    r.expected = std::to_string(needed) + " bytes";
+    r.found = std::to_string(arrived) + " bytes";
+    r.detail = item + " needs " + r.expected + ", " +
+               std::to_string(arrived) + " arrived (truncated)";
+  } else {
+    r.detail = item + ": " + e.reason();
+    r.offset = static_cast<long long>(e.offset());
+  }
+  return r;
+}
+#endif
+
+// The exception being handled, thrown at `item` (`size` bytes where known),
+// which began at byte `at`, in words.
+Reason DescribeCurrentException(const std::string& item, std::uint64_t size,
+                                std::int64_t at) {
+  Reason r{{}, {}, {}, {}, at};
+  try {
+    // Called only from a handler: there is an exception to rethrow.
+    // cppcheck-suppress rethrowNoCurrentException
+    throw;
+  } catch (const Refusal& x) {
+    r = Reason{x.expected, x.found, x.sentence, x.hint, at};
+  } catch (int thrown) {
+    r.detail = item + ": the archive threw the int " + std::to_string(thrown);
+#if QMDATA_OWN_ARCHIVE
+  } catch (const QmArchiveError& e) {
+    r = DescribeArchiveError(e, item, size, at);
+#endif
+  } catch (const std::bad_alloc&) {
+    r.detail = "no memory for " + item;
+    if (size != 0) r.detail += " (" + std::to_string(size) + " bytes)";
+  } catch (const std::exception& e) {
+    r.detail = item + ": " + e.what();
+  } catch (...) {
+    r.detail = item + ": an exception that is not a std::exception" +
+               " (from the stream buffer?)";
+  }
+  return r;
+}
+
+// Replaces the thread's noted failure with `record`'s reason r.
+void Store(const char* record, const Reason& r) {
+  const std::string message = Compose(record, r.detail, r.offset, r.hint);
+  // Nothing can fail from here on: the reason is replaced as a whole.
+  Failure& f = t_failure;
+  CopyCut(f.kept.record, record);
+  CopyCut(f.kept.expected, r.expected);
+  CopyCut(f.kept.found, r.found);
+  CopyCut(f.detail, r.detail);
+  CopyCut(f.hint, r.hint);
+  CopyCut(f.kept.message, message);
+  f.kept.offset = r.offset;
+  f.no_memory = false;
+}
+
+}  // namespace
+
+void RecordSteps::NoteCurrentException() const noexcept {
+  try {
+    if (NestedRecordFailed(m_failures_before)) {
+      NoteAsContext(m_record);
+    } else {
+      Store(m_record, DescribeCurrentException(m_item, m_size, m_at));
+    }
+  } catch (...) {
+    t_failure.no_memory = true;
   }
   ++t_failures;
 }
 
-QMDATA_CATCHES_FORCED_UNWIND void RecordSteps::NoteHint(std::string (*probe)(void*, std::uint64_t),
-                           void* context) const {
-  const std::int64_t now = ArchiveOffset(m_ar);
-  if (t_probing || m_start < 0 || now < m_start) return;
-  std::uint64_t consumed = static_cast<std::uint64_t>(now - m_start);
-#if QMDATA_BULK_ARCHIVE
+namespace {
+
+// Bytes a short read of the archive took that its offset does not count:
+// those that arrived. Called only from a handler.
+std::uint64_t UncountedBytes() {
+#if QMDATA_OWN_ARCHIVE
   try {
-    // Called only from GuardRecord's handler: there is one to rethrow.
+    // Called only from a handler: there is an exception to rethrow.
     // cppcheck-suppress rethrowNoCurrentException
     throw;
   } catch (const QmArchiveError& e) {
-    // A short read took the bytes that arrived, uncounted by the offset.
-    if (e.truncated()) consumed += e.arrived();
+    if (e.truncated()) return e.arrived();
   } catch (...) {
   }
 #endif
+  return 0;
+}
+
+// Runs probe(consumed) with the thread's noted failure kept as it is, and
+// probing off for the records it runs; its failure gives no hint.
+QMDATA_CATCHES_FORCED_UNWIND std::string RunProbe(
+    std::string (*probe)(void*, std::uint64_t), void* context,
+    std::uint64_t consumed) {
   Failure& f = t_failure;
-  if (f.no_memory) return;
   const Failure noted = f;
   const std::uint64_t failures = t_failures;
   std::string hint;
@@ -282,6 +320,20 @@ QMDATA_CATCHES_FORCED_UNWIND void RecordSteps::NoteHint(std::string (*probe)(voi
   t_probing = false;
   f = noted;
   t_failures = failures;
+  return hint;
+}
+
+}  // namespace
+
+void RecordSteps::NoteHint(std::string (*probe)(void*, std::uint64_t),
+                           void* context) const {
+  const std::int64_t now = ArchiveOffset(m_ar);
+  if (t_probing || m_start < 0 || now < m_start) return;
+  const std::uint64_t consumed =
+      static_cast<std::uint64_t>(now - m_start) + UncountedBytes();
+  Failure& f = t_failure;
+  if (f.no_memory) return;
+  const std::string hint = RunProbe(probe, context, consumed);
   if (hint.empty()) return;
   try {
     const std::string message =

@@ -9,14 +9,14 @@
 // name the item and its byte offset, and refuses what it cannot accept with
 // RecordSteps::Refuse.
 
-#ifndef QMDATA_SRC_QMDATA_RECORD_FAILURE_H_
-#define QMDATA_SRC_QMDATA_RECORD_FAILURE_H_
+#ifndef QMDATA_SRC_RECORDS_RECORD_FAILURE_H_
+#define QMDATA_SRC_RECORDS_RECORD_FAILURE_H_
 
 #include <cstdint>
 #include <string>
 #include <type_traits>
 
-#include "qmdata/archive_adapter.h"
+#include "records/archive_adapter.h"
 
 // The exception that pthread_cancel and pthread_exit unwind a thread with,
 // where the C++ runtime has one (libstdc++, MinGW's included); a handler
@@ -124,4 +124,4 @@ void GuardRecord(const char* record, QmRTArchive& ar, Body&& body,
 
 }  // namespace qmdata::detail
 
-#endif  // QMDATA_SRC_QMDATA_RECORD_FAILURE_H_
+#endif  // QMDATA_SRC_RECORDS_RECORD_FAILURE_H_

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
-// The records' archive transfers, through qmdata's own archive library where
-// the build has it and through the fixed archive interface otherwise.
+// The records' archive transfers: through qmdata's own archive library's
+// block transfers, or through another library's fixed archive interface
+// (QMDATA_OWN_ARCHIVE).
 
-#include "qmdata/archive_adapter.h"
+#include "records/archive_adapter.h"
 
 #include <algorithm>
 #include <cstring>
@@ -12,7 +13,7 @@
 
 namespace qmdata::detail {
 
-#if QMDATA_BULK_ARCHIVE
+#if QMDATA_OWN_ARCHIVE
 
 void WriteInts(QmRTArchive& ar, const int* data, std::size_t n) {
   QmRTArchiveBulk::WriteInts(ar, data, n);
@@ -45,24 +46,9 @@ void SkipBlock(QmRTArchive& ar, std::uint32_t len) {
   }
 }
 
-Decoded DecodeBlock(QmRTArchive& ar, std::uint32_t packed_len,
-                    std::uint64_t raw_len, BlockSink& sink) {
-  using I = QmRTArchiveBulk::Inflated;
-  switch (QmRTArchiveBulk::Inflate(ar, packed_len, raw_len, sink)) {
-    case I::kDone:
-      return Decoded::kDone;
-    case I::kPresetDictionary:
-      return Decoded::kPresetDictionary;
-    case I::kLonger:
-      return Decoded::kLonger;
-    case I::kShorter:
-      return Decoded::kShorter;
-    case I::kTrailingBytes:
-      return Decoded::kTrailingBytes;
-    case I::kNotZlib:
-      break;
-  }
-  return Decoded::kNotZlib;
+QmInflated DecodeBlock(QmRTArchive& ar, std::uint32_t packed_len,
+                       std::uint64_t raw_len, QmInflateSink& sink) {
+  return QmRTArchiveBulk::Inflate(ar, packed_len, raw_len, sink);
 }
 
 #else  // another archive library: its fixed interface only
@@ -95,15 +81,15 @@ void SkipBlock(QmRTArchive& ar, std::uint32_t len) {
   if (len > 0) ReadBlock(ar, len);
 }
 
-Decoded DecodeBlock(QmRTArchive& ar, std::uint32_t packed_len,
-                    std::uint64_t raw_len, BlockSink& sink) {
+QmInflated DecodeBlock(QmRTArchive& ar, std::uint32_t packed_len,
+                       std::uint64_t raw_len, QmInflateSink& sink) {
   std::unique_ptr<unsigned char[]> block = ReadBlock(ar, packed_len);
   CZLibCompression z;
   void* out = nullptr;
   if (!z.Decompress(block.get(), packed_len,
                     static_cast<unsigned long>(raw_len), &out) ||
       out == nullptr) {
-    return Decoded::kRefused;
+    return QmInflated::kRefused;
   }
   block.reset();
   const auto* from = static_cast<const unsigned char*>(out);
@@ -115,7 +101,7 @@ Decoded DecodeBlock(QmRTArchive& ar, std::uint32_t packed_len,
     std::memcpy(room, from + produced, k);
     produced += k;
   }
-  return Decoded::kDone;
+  return QmInflated::kDone;
 }
 
 #endif
