@@ -56,12 +56,15 @@ const Kernels* KernelsFor(Isa isa) {
   return nullptr;
 }
 
-const Kernels& Active() {
+std::atomic<const Kernels*> g_active_kernels{nullptr};
+
+const Kernels& ChooseActive() {
   // Chosen once; the guard makes the first call safe from any thread.
   // getenv races only with a setenv of the caller's in another thread, and
   // the library reads the variable this once.
   static const Kernels* const chosen =
       ChooseUpTo(std::getenv("QMDATA_ISA"));  // NOLINT(concurrency-mt-unsafe)
+  g_active_kernels.store(chosen, std::memory_order_release);
   return *chosen;
 }
 

@@ -21,6 +21,7 @@
 #ifndef QMDATA_SRC_MATHLA_KERNELS_H_
 #define QMDATA_SRC_MATHLA_KERNELS_H_
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -44,6 +45,9 @@ inline bool Overlaps(const int* a, std::size_t n, const int* b, std::size_t m) {
 // overlap.
 using BinaryKernel = void (*)(int* out, const int* a, const int* b,
                               std::size_t n);
+// out[i] = out[i] op b[i] for i < n, the compound operators' case.
+// REQUIRES: b and out do not overlap.
+using InPlaceKernel = void (*)(int* out, const int* b, std::size_t n);
 // out[i] = a[i] * factor for i < n. REQUIRES: a == out or no overlap.
 using ScaleKernel = void (*)(int* out, const int* a, int factor, std::size_t n);
 // Sum over i < n of a[i] * b[i]. Any overlap allowed (read only).
@@ -76,6 +80,9 @@ struct Kernels {
   FindKernel find_abs;
   MatKernel vecmat;
   MatKernel vecmat_t;
+  InPlaceKernel add_to;
+  InPlaceKernel sub_from;
+  InPlaceKernel mul_by;
 };
 
 // Each level's table, defined by its own unit; a wide level's pointer is
@@ -97,7 +104,16 @@ const Kernels* ChooseUpTo(const char* cap);
 // The level the library uses: ChooseUpTo the environment variable
 // QMDATA_ISA, read once, on the first call. The variable lets a machine with
 // a wide level measure and check a narrower one in the whole library.
-const Kernels& Active();
+// Inline, since the element-wise operators call it for every operation: once
+// chosen, the level costs one load, not a call and a guard.
+const Kernels& ChooseActive();
+// The chosen level; null until ChooseActive has run. Only ever set to the
+// one table ChooseActive picks.
+extern std::atomic<const Kernels*> g_active_kernels;
+inline const Kernels& Active() {
+  const Kernels* k = g_active_kernels.load(std::memory_order_acquire);
+  return k != nullptr ? *k : ChooseActive();
+}
 
 }  // namespace qmdata::detail
 

@@ -122,6 +122,7 @@ struct Loops {
   template <class Op>
   static void InPlace(int* __restrict out, const int* __restrict b,
                       std::size_t n) {
+    assert(SameOrApart(out, n, b, n) && out != b);
     const std::size_t head = Head(out, n);
     for (std::size_t i = 0; i < head; ++i)
       out[i] = S(Op::F(U(out[i]), U(b[i])));
@@ -267,7 +268,10 @@ constexpr Kernels MakeKernels(const char* name) {
           L::template Find<Same>,
           L::template Find<Magnitude>,
           L::VecMat,
-          L::VecMatT};
+          L::VecMatT,
+          L::template InPlace<AddOp>,
+          L::template InPlace<SubOp>,
+          L::template InPlace<MulOp>};
 }
 
 }  // namespace

@@ -40,21 +40,42 @@ inline qmdata::detail::BinaryKernel KernelOf(const qmdata::detail::Kernels& k) {
   return k.mul;
 }
 
-// dst[i] = dst[i] op src[i * stride] for i below the common length of n and
-// count, ascending.
 template <Op kOp>
-void InPlace(int* dst, int n, const int* src, std::ptrdiff_t stride,
-             int count) {
-  const int len = std::min(n, count);
-  if (len <= 0) return;
-  const std::size_t ulen = static_cast<std::size_t>(len);
-  // The same start is safe too: step i reads element i before writing it.
-  if (stride == 1 &&
-      (src == dst || !qmdata::detail::Overlaps(dst, ulen, src, ulen))) {
-    KernelOf<kOp>(qmdata::detail::Active())(dst, dst, src, ulen);
+inline qmdata::detail::InPlaceKernel InPlaceOf(
+    const qmdata::detail::Kernels& k) {
+  if constexpr (kOp == Op::kAdd) return k.add_to;
+  if constexpr (kOp == Op::kSub) return k.sub_from;
+  return k.mul_by;
+}
+
+// InPlace below where the operands overlap or src is strided: the element
+// loop, or the kernel where both start at the same element (step i reads
+// element i before writing it). Out of line, so that the common path saves
+// no registers for it.
+template <Op kOp>
+[[gnu::noinline]] void InPlaceOverlapping(int* dst, const int* src,
+                                          std::ptrdiff_t stride, int len) {
+  if (stride == 1 && src == dst) {
+    KernelOf<kOp>(qmdata::detail::Active())(dst, dst, src,
+                                            static_cast<std::size_t>(len));
     return;
   }
   for (int i = 0; i < len; ++i) dst[i] = Apply<kOp>(dst[i], src[i * stride]);
+}
+
+// dst[i] = dst[i] op src[i * stride] for i below the common length of n and
+// count, ascending.
+template <Op kOp>
+inline void InPlace(int* dst, int n, const int* src, std::ptrdiff_t stride,
+                    int count) {
+  const int len = std::min(n, count);
+  if (len <= 0) return;
+  const std::size_t ulen = static_cast<std::size_t>(len);
+  if (stride == 1 && !qmdata::detail::Overlaps(dst, ulen, src, ulen)) {
+    InPlaceOf<kOp>(qmdata::detail::Active())(dst, src, ulen);
+    return;
+  }
+  InPlaceOverlapping<kOp>(dst, src, stride, len);
 }
 
 // out = a op src over the common length, then the rest of a. out is a fresh
