@@ -331,50 +331,55 @@ TEST(ArithKernels, EveryLevelMatchesThePlainLoop) {
   for (const Kernels* k : Levels()) {
     SCOPED_TRACE(k->name);
     // Up to 140: a head up to the next 64-byte boundary, blocks of four
-    // 16-lane registers and a remainder all occur.
+    // 16-lane registers and a remainder all occur. b starts at each of 16
+    // lanes into its block, and ends where its allocation does, so that a
+    // read past it is a sanitizer's error.
     for (std::size_t n = 0; n <= 140; ++n) {
       for (std::size_t off : {0, 1, 3}) {
-        const std::vector<int> a = RandomInts(gen, n + 4);
-        const std::vector<int> b = RandomInts(gen, n + 4);
-        const int* pa = a.data() + off;
-        const int* pb = b.data() + (3 - off);
-        std::vector<int> add(n + 4, 7), sub(n + 4, 7), mul(n + 4, 7),
-            scl(n + 4, 7);
-        k->add(add.data() + off, pa, pb, n);
-        k->sub(sub.data() + off, pa, pb, n);
-        k->mul(mul.data() + off, pa, pb, n);
-        const int f = static_cast<int>(gen());
-        k->scale(scl.data() + off, pa, f, n);
-        unsigned dot = 0;
-        for (std::size_t i = 0; i < n; ++i) {
-          ASSERT_EQ(add[off + i], static_cast<int>(U(pa[i]) + U(pb[i]))) << n;
-          ASSERT_EQ(sub[off + i], static_cast<int>(U(pa[i]) - U(pb[i]))) << n;
-          ASSERT_EQ(mul[off + i], static_cast<int>(U(pa[i]) * U(pb[i]))) << n;
-          ASSERT_EQ(scl[off + i], static_cast<int>(U(pa[i]) * U(f))) << n;
-          dot += U(pa[i]) * U(pb[i]);
-        }
-        // Nothing outside the range is written.
-        for (std::size_t i = 0; i < off; ++i) ASSERT_EQ(add[i], 7);
-        for (std::size_t i = off + n; i < n + 4; ++i) {
-          ASSERT_EQ(add[i], 7);
-          ASSERT_EQ(scl[i], 7);
-        }
-        ASSERT_EQ(k->dot(pa, pb, n), static_cast<int>(dot)) << n;
+        for (std::size_t bo = 0; bo < 16; ++bo) {
+          const std::vector<int> a = RandomInts(gen, n + 4);
+          const std::vector<int> b = RandomInts(gen, n + bo);
+          const int* pa = a.data() + off;
+          const int* pb = b.data() + bo;
+          std::vector<int> add(n + 4, 7), sub(n + 4, 7), mul(n + 4, 7),
+              scl(n + 4, 7);
+          k->add(add.data() + off, pa, pb, n);
+          k->sub(sub.data() + off, pa, pb, n);
+          k->mul(mul.data() + off, pa, pb, n);
+          const int f = static_cast<int>(gen());
+          k->scale(scl.data() + off, pa, f, n);
+          unsigned dot = 0;
+          for (std::size_t i = 0; i < n; ++i) {
+            ASSERT_EQ(add[off + i], static_cast<int>(U(pa[i]) + U(pb[i]))) << n;
+            ASSERT_EQ(sub[off + i], static_cast<int>(U(pa[i]) - U(pb[i]))) << n;
+            ASSERT_EQ(mul[off + i], static_cast<int>(U(pa[i]) * U(pb[i]))) << n;
+            ASSERT_EQ(scl[off + i], static_cast<int>(U(pa[i]) * U(f))) << n;
+            dot += U(pa[i]) * U(pb[i]);
+          }
+          // Nothing outside the range is written.
+          for (std::size_t i = 0; i < off; ++i) ASSERT_EQ(add[i], 7);
+          for (std::size_t i = off + n; i < n + 4; ++i) {
+            ASSERT_EQ(add[i], 7);
+            ASSERT_EQ(scl[i], 7);
+          }
+          ASSERT_EQ(k->dot(pa, pb, n), static_cast<int>(dot)) << n;
 
-        // In place, the other operand apart: the compound forms' path.
-        std::vector<int> in(n + 4);
-        std::copy(pa, pa + n, in.begin() + off);
-        int* po = in.data() + off;
-        k->add(po, po, pb, n);
-        k->sub(po, po, pb, n);  // back to a
-        k->mul(po, po, pb, n);
-        for (std::size_t i = 0; i < n; ++i) ASSERT_EQ(po[i], mul[off + i]) << n;
+          // In place, the other operand apart: the compound forms' path.
+          std::vector<int> in(n + 4);
+          std::copy(pa, pa + n, in.begin() + off);
+          int* po = in.data() + off;
+          k->add_to(po, pb, n);
+          k->sub(po, po, pb, n);  // back to a
+          k->mul_by(po, pb, n);
+          for (std::size_t i = 0; i < n; ++i)
+            ASSERT_EQ(po[i], mul[off + i]) << n;
 
-        // In place, and with both operands the output itself.
-        std::vector<int> self(pa, pa + n);
-        k->add(self.data(), self.data(), self.data(), n);
-        for (std::size_t i = 0; i < n; ++i) {
-          ASSERT_EQ(self[i], static_cast<int>(U(pa[i]) * 2u));
+          // In place, and with both operands the output itself.
+          std::vector<int> self(pa, pa + n);
+          k->add(self.data(), self.data(), self.data(), n);
+          for (std::size_t i = 0; i < n; ++i) {
+            ASSERT_EQ(self[i], static_cast<int>(U(pa[i]) * 2u));
+          }
         }
       }
     }
