@@ -6,9 +6,7 @@
 #include "mathla/kernels_loops.h"
 
 #if defined(__AVX2__)
-#include <algorithm>
 #include <cstdint>
-#include <utility>
 
 #include <immintrin.h>
 
@@ -97,17 +95,7 @@ struct WideMul : MulOp {
   static __m256i W(__m256i a, __m256i b) { return _mm256_mullo_epi32(a, b); }
 };
 
-// Lanes before the 32-byte boundary at or after p.
-std::size_t HeadOf(const void* p) {
-  return (0u - reinterpret_cast<std::uintptr_t>(p)) % 32 / 4;
-}
-
-// Lanes p lies past a 32-byte boundary, 0 to 7; 8 where p is not even
-// 4-byte aligned, which the unaligned loads handle.
-unsigned ShiftOf(const int* p) {
-  const std::uintptr_t addr = reinterpret_cast<std::uintptr_t>(p);
-  return addr % 4 != 0 ? 8 : static_cast<unsigned>(addr % 32 / 4);
-}
+using L8 = Loops<8>;
 
 template <int kShift>
 constexpr bool kJoined = kShift % 4 != 0;
@@ -178,36 +166,36 @@ template <class Op, int kShift>
   for (; i < n; ++i) out[i] = S(Op::F(U(out[i]), U(b[i])));
 }
 
-// out op= b for b + HeadOf(out) kShift lanes past a 32-byte boundary, after
-// a scalar head. Where out is on one already, the steps start from 0, so
-// that their first loads wait for nothing but the operands' addresses.
+// out op= b where b lies kShift lanes past a 32-byte boundary at the end of
+// out's head (done scalar). Where out is on one already, the steps start
+// from 0, so that their first loads wait for nothing but the operands'
+// addresses.
 // REQUIRES: n >= 16.
 template <class Op, int kShift>
 void InPlaceAt(int* __restrict out, const int* __restrict b, std::size_t n) {
-  const std::size_t head = HeadOf(out);
+  const std::size_t head = L8::Head(out, n);
   if (head == 0) return InPlaceBody<Op, kShift>(out, b, 0, n);
   for (std::size_t i = 0; i < head; ++i) out[i] = S(Op::F(U(out[i]), U(b[i])));
   InPlaceBody<Op, kShift>(out, b, head, n);
 }
 
-template <class Fn>
-struct ShiftTable {
-  Fn at[9];
-};
 using InPlaceFn = void (*)(int*, const int*, std::size_t);
-template <class Op, int... kShift>
-constexpr ShiftTable<InPlaceFn> MakeInPlaceTable(
-    std::integer_sequence<int, kShift...>) {
-  return {{InPlaceAt<Op, kJoined<kShift> ? kShift : 0>...}};
-}
 template <class Op>
-constexpr ShiftTable<InPlaceFn> kInPlaceAt =
-    MakeInPlaceTable<Op>(std::make_integer_sequence<int, 9>());
+struct InPlaceShifts {
+  template <int kShift>
+  static constexpr InPlaceFn At = InPlaceAt<Op, kJoined<kShift> ? kShift : 0>;
+};
+template <class Op>
+constexpr auto kInPlaceAt = MakeShiftTable<InPlaceFn, InPlaceShifts<Op>>(
+    std::make_integer_sequence<int, 9>());
 
 // out op= b, b apart from out.
 template <class Op>
 void InPlace(int* out, const int* b, std::size_t n) {
-  if (n >= 16) return kInPlaceAt<Op>.at[ShiftOf(b + HeadOf(out))](out, b, n);
+  if (n >= 16) {
+    const unsigned shift = L8::Shift(b + L8::Head(out, n));
+    return kInPlaceAt<Op>.at[shift](out, b, n);
+  }
   for (std::size_t i = 0; i < n; ++i) out[i] = S(Op::F(U(out[i]), U(b[i])));
 }
 
@@ -217,7 +205,7 @@ void InPlace(int* out, const int* b, std::size_t n) {
 int Dot(const int* a, const int* b, std::size_t n) {
   unsigned t = 0;
   std::size_t i = 0;
-  for (const std::size_t head = std::min(HeadOf(a), n); i < head; ++i)
+  for (const std::size_t head = L8::Head(a, n); i < head; ++i)
     t += U(a[i]) * U(b[i]);
   const auto product = [&](__m256i s, std::size_t at) {
     const __m256i x =

@@ -6,9 +6,7 @@
 #include "mathla/kernels_loops.h"
 
 #if defined(__AVX512F__)
-#include <algorithm>
 #include <cassert>
-#include <utility>
 
 #include <immintrin.h>
 
@@ -137,17 +135,7 @@ __mmask16 Lanes(std::size_t n) {
   return n >= 16 ? kAll : static_cast<__mmask16>((1u << n) - 1u);
 }
 
-// Lanes before the 64-byte boundary at or after p.
-std::size_t HeadOf(const void* p) {
-  return (0u - reinterpret_cast<std::uintptr_t>(p)) % 64 / 4;
-}
-
-// Lanes p lies past a 64-byte boundary, 0 to 15; 16 where p is not even
-// 4-byte aligned, which the unaligned loads handle.
-unsigned ShiftOf(const int* p) {
-  const std::uintptr_t addr = reinterpret_cast<std::uintptr_t>(p);
-  return addr % 4 != 0 ? 16 : static_cast<unsigned>(addr % 64 / 4);
-}
+using L16 = Loops<16>;
 
 // How b is read at each shift: joined from aligned blocks, or loaded as it
 // lies (kShift 0, 8 and 16).
@@ -221,35 +209,35 @@ template <class Op, int kShift>
   for (; i < n; i += 16) MaskedStep<Op>(out + i, b + i, Lanes(n - i));
 }
 
-// out op= b for b + HeadOf(out) kShift lanes past a 64-byte boundary.
-// Where out is on one already, the steps start from 0, so that their first
-// loads wait for nothing but the operands' addresses. REQUIRES: n >= 32.
+// out op= b where b lies kShift lanes past a 64-byte boundary at the end of
+// out's head. Where out is on one already, the steps start from 0, so that
+// their first loads wait for nothing but the operands' addresses.
+// REQUIRES: n >= 32.
 template <class Op, int kShift>
 void InPlaceAt(int* out, const int* b, std::size_t n) {
-  const std::size_t head = HeadOf(out);
+  const std::size_t head = L16::Head(out, n);
   if (head == 0) return InPlaceBody<Op, kShift>(out, b, 0, n);
   MaskedStep<Op>(out, b, Lanes(head));
   InPlaceBody<Op, kShift>(out, b, head, n);
 }
 
-template <class Fn>
-struct ShiftTable {
-  Fn at[17];
-};
 using InPlaceFn = void (*)(int*, const int*, std::size_t);
-template <class Op, int... kShift>
-constexpr ShiftTable<InPlaceFn> MakeInPlaceTable(
-    std::integer_sequence<int, kShift...>) {
-  return {{InPlaceAt<Op, kJoined<kShift> ? kShift : 0>...}};
-}
 template <class Op>
-constexpr ShiftTable<InPlaceFn> kInPlaceAt =
-    MakeInPlaceTable<Op>(std::make_integer_sequence<int, 17>());
+struct InPlaceShifts {
+  template <int kShift>
+  static constexpr InPlaceFn At = InPlaceAt<Op, kJoined<kShift> ? kShift : 0>;
+};
+template <class Op>
+constexpr auto kInPlaceAt = MakeShiftTable<InPlaceFn, InPlaceShifts<Op>>(
+    std::make_integer_sequence<int, 17>());
 
 // out op= b, b apart from out.
 template <class Op>
 void InPlace(int* out, const int* b, std::size_t n) {
-  if (n >= 32) return kInPlaceAt<Op>.at[ShiftOf(b + HeadOf(out))](out, b, n);
+  if (n >= 32) {
+    const unsigned shift = L16::Shift(b + L16::Head(out, n));
+    return kInPlaceAt<Op>.at[shift](out, b, n);
+  }
   for (std::size_t i = 0; i < n; i += 16)
     MaskedStep<Op>(out + i, b + i, Lanes(n - i));
 }
@@ -301,27 +289,27 @@ template <int kShift>
       _mm512_add_epi32(_mm512_add_epi32(s0, s1), _mm512_add_epi32(s2, s3)));
 }
 
-// The dot product for b + HeadOf(a) kShift lanes past a 64-byte boundary.
+// The dot product where b lies kShift lanes past a 64-byte boundary at the
+// end of a's head.
 // REQUIRES: n >= 32.
 template <int kShift>
 int DotAt(const int* a, const int* b, std::size_t n) {
-  const std::size_t head = HeadOf(a);
+  const std::size_t head = L16::Head(a, n);
   const __m512i zero = _mm512_setzero_si512();
   if (head == 0) return DotBody<kShift>(a, b, 0, n, zero);
   return DotBody<kShift>(a, b, head, n, MaskedProduct(zero, a, b, Lanes(head)));
 }
 
 using DotFn = int (*)(const int*, const int*, std::size_t);
-template <int... kShift>
-constexpr ShiftTable<DotFn> MakeDotTable(
-    std::integer_sequence<int, kShift...>) {
-  return {{DotAt<kJoined<kShift> ? kShift : 0>...}};
-}
-constexpr ShiftTable<DotFn> kDotAt =
-    MakeDotTable(std::make_integer_sequence<int, 17>());
+struct DotShifts {
+  template <int kShift>
+  static constexpr DotFn At = DotAt<kJoined<kShift> ? kShift : 0>;
+};
+constexpr auto kDotAt =
+    MakeShiftTable<DotFn, DotShifts>(std::make_integer_sequence<int, 17>());
 
 int Dot(const int* a, const int* b, std::size_t n) {
-  if (n >= 32) return kDotAt.at[ShiftOf(b + HeadOf(a))](a, b, n);
+  if (n >= 32) return kDotAt.at[L16::Shift(b + L16::Head(a, n))](a, b, n);
   __m512i s = _mm512_setzero_si512();
   for (std::size_t i = 0; i < n; i += 16)
     s = MaskedProduct(s, a + i, b + i, Lanes(n - i));
@@ -330,7 +318,7 @@ int Dot(const int* a, const int* b, std::size_t n) {
 
 // The sum, read from a's 64-byte boundary on, four sums.
 int Sum(const int* a, std::size_t n) {
-  std::size_t i = std::min(HeadOf(a), n);
+  std::size_t i = L16::Head(a, n);
   __m512i s0 = _mm512_maskz_loadu_epi32(Lanes(i), a);
   __m512i s1 = _mm512_setzero_si512(), s2 = s1, s3 = s1;
   for (; i + 64 <= n; i += 64) {

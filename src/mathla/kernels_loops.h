@@ -23,6 +23,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #include "mathla/kernels.h"
 
@@ -103,6 +104,16 @@ struct Loops {
     const std::size_t off = reinterpret_cast<std::uintptr_t>(p) % bytes;
     const std::size_t head = off == 0 ? 0 : (bytes - off) / sizeof(int);
     return head < n ? head : n;
+  }
+
+  // Lanes p lies past a register boundary, 0 to kLanes - 1; kLanes where p
+  // is not even 4-byte aligned. The wide levels pick a loop by it.
+  static unsigned Shift(const int* p) {
+    const std::uintptr_t addr = reinterpret_cast<std::uintptr_t>(p);
+    const std::size_t bytes = kLanes * sizeof(int);
+    return addr % sizeof(int) != 0
+               ? kLanes
+               : static_cast<unsigned>(addr % bytes / sizeof(int));
   }
 
   template <class Op>
@@ -249,6 +260,18 @@ struct Loops {
     for (; j < n; ++j) out[j] = Dot(v, a + static_cast<std::ptrdiff_t>(j) * cols, k);
   }
 };
+
+// The wide levels' tables of one function per shift of an operand (the
+// lanes it lies past a register boundary): entry k is Pick::At<k>.
+template <class Fn, int kCount>
+struct ShiftTable {
+  Fn at[kCount];
+};
+template <class Fn, class Pick, int... kShift>
+constexpr ShiftTable<Fn, sizeof...(kShift)> MakeShiftTable(
+    std::integer_sequence<int, kShift...>) {
+  return {{Pick::template At<kShift>...}};
+}
 
 // The table of one unit's loops.
 template <std::size_t kLanes>
