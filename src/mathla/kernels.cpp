@@ -56,6 +56,7 @@ const Kernels* KernelsFor(Isa isa) {
   return nullptr;
 }
 
+// NOLINTNEXTLINE(cppcoreguidelines-avoid-non-const-global-variables)
 std::atomic<const Kernels*> g_active_kernels{nullptr};
 
 const Kernels& ChooseActive() {

@@ -108,7 +108,8 @@ const Kernels* ChooseUpTo(const char* cap);
 // chosen, the level costs one load, not a call and a guard.
 const Kernels& ChooseActive();
 // The chosen level; null until ChooseActive has run. Only ever set to the
-// one table ChooseActive picks.
+// one table ChooseActive picks: a cache, the one mutable global here.
+// NOLINTNEXTLINE(cppcoreguidelines-avoid-non-const-global-variables)
 extern std::atomic<const Kernels*> g_active_kernels;
 inline const Kernels& Active() {
   const Kernels* k = g_active_kernels.load(std::memory_order_acquire);

@@ -97,8 +97,11 @@ struct WideMul : MulOp {
 
 using L8 = Loops<8>;
 
+// The loop each shift runs: its own where b is joined (1-3 and 5-7 lanes
+// off), else the one that loads b as it lies.
+constexpr int LoopShift(int shift) { return shift % 4 != 0 ? shift : 0; }
 template <int kShift>
-constexpr bool kJoined = kShift % 4 != 0;
+constexpr bool kJoined = LoopShift(kShift) != 0;
 
 // Eight elements of b, kShift lanes into the aligned block lo and on into
 // the next one, hi.
@@ -183,7 +186,7 @@ using InPlaceFn = void (*)(int*, const int*, std::size_t);
 template <class Op>
 struct InPlaceShifts {
   template <int kShift>
-  static constexpr InPlaceFn At = InPlaceAt<Op, kJoined<kShift> ? kShift : 0>;
+  static constexpr InPlaceFn At = InPlaceAt<Op, LoopShift(kShift)>;
 };
 template <class Op>
 constexpr auto kInPlaceAt = MakeShiftTable<InPlaceFn, InPlaceShifts<Op>>(

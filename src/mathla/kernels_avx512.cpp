@@ -137,10 +137,11 @@ __mmask16 Lanes(std::size_t n) {
 
 using L16 = Loops<16>;
 
-// How b is read at each shift: joined from aligned blocks, or loaded as it
-// lies (kShift 0, 8 and 16).
+// The loop each shift runs: its own where b is joined from aligned blocks,
+// else (0, 8 and 16) the one that loads b as it lies.
+constexpr int LoopShift(int shift) { return shift % 8 != 0 ? shift : 0; }
 template <int kShift>
-constexpr bool kJoined = kShift % 8 != 0;
+constexpr bool kJoined = LoopShift(kShift) != 0;
 
 // Sixteen elements of b, kShift lanes into the aligned block lo and on into
 // the next one, hi.
@@ -225,7 +226,7 @@ using InPlaceFn = void (*)(int*, const int*, std::size_t);
 template <class Op>
 struct InPlaceShifts {
   template <int kShift>
-  static constexpr InPlaceFn At = InPlaceAt<Op, kJoined<kShift> ? kShift : 0>;
+  static constexpr InPlaceFn At = InPlaceAt<Op, LoopShift(kShift)>;
 };
 template <class Op>
 constexpr auto kInPlaceAt = MakeShiftTable<InPlaceFn, InPlaceShifts<Op>>(
@@ -303,7 +304,7 @@ int DotAt(const int* a, const int* b, std::size_t n) {
 using DotFn = int (*)(const int*, const int*, std::size_t);
 struct DotShifts {
   template <int kShift>
-  static constexpr DotFn At = DotAt<kJoined<kShift> ? kShift : 0>;
+  static constexpr DotFn At = DotAt<LoopShift(kShift)>;
 };
 constexpr auto kDotAt =
     MakeShiftTable<DotFn, DotShifts>(std::make_integer_sequence<int, 17>());
