@@ -243,19 +243,6 @@ void InPlace(int* out, const int* b, std::size_t n) {
     MaskedStep<Op>(out + i, b + i, Lanes(n - i));
 }
 
-// Neither path inlined: the short in-place calls then pay for two
-// comparisons here, not for the registers the other path saves.
-template <class Op>
-[[gnu::noinline]] void Apart(int* out, const int* a, const int* b,
-                             std::size_t n) {
-  Loops<16>::Binary<Op>(out, a, b, n);
-}
-template <class Op, class Wide>
-void Binary(int* out, const int* a, const int* b, std::size_t n) {
-  if (out == a && out != b) return InPlace<Wide>(out, b, n);
-  Apart<Op>(out, a, b, n);
-}
-
 // sum + a[i] * b[i] for the lanes given.
 __m512i MaskedProduct(__m512i sum, const int* a, const int* b,
                       __mmask16 lanes) {
@@ -336,9 +323,6 @@ int Sum(const int* a, std::size_t n) {
 
 constexpr Kernels kAvx512Table = [] {
   Kernels k = MakeKernels<16>("avx512");
-  k.add = Binary<AddOp, WideAdd>;
-  k.sub = Binary<SubOp, WideSub>;
-  k.mul = Binary<MulOp, WideMul>;
   k.add_to = InPlace<WideAdd>;
   k.sub_from = InPlace<WideSub>;
   k.mul_by = InPlace<WideMul>;
