@@ -78,13 +78,12 @@ int Sum(const int* a, std::size_t n) { return Accumulate<WideFirst>(a, a, n); }
 
 // The element-wise operations in place, as on the AVX-512 level
 // (kernels_avx512.cpp): stores from out's 32-byte boundary on, after a
-// scalar head, and b, where it lies 4 to 12 or 20 to 28 bytes past a 32-byte
-// boundary, read in aligned blocks, each register joined from two with two
-// shuffles (at 1 Ki elements, b 4 bytes off: 0.9 of the time of the plain
-// -O3 -march=native loop, whose every other load splits a cache line).
-// Where b lies 16 bytes off, the one lane-crossing shuffle that join takes
-// measured slower than the split loads, so b is loaded as it lies there, as
-// it is on a boundary. One function per shift, the whole operation.
+// scalar head, and b, wherever it lies off a 32-byte boundary, read in
+// aligned blocks, each register joined from two with one lane-crossing
+// shuffle, and one more where b is not 16 bytes off. The plain
+// -O3 -march=native loop splits a cache line at every other load there; at
+// 1 Ki elements the join takes 0.88 of its time 4 bytes off and 0.86-0.93
+// 16 bytes off (64 Ki: 0.8). One function per shift, the whole operation.
 struct WideAdd : AddOp {
   static __m256i W(__m256i a, __m256i b) { return _mm256_add_epi32(a, b); }
 };
@@ -97,9 +96,10 @@ struct WideMul : MulOp {
 
 using L8 = Loops<8>;
 
-// The loop each shift runs: its own where b is joined (1-3 and 5-7 lanes
-// off), else the one that loads b as it lies.
-constexpr int LoopShift(int shift) { return shift % 4 != 0 ? shift : 0; }
+// The loop each shift runs: its own where b is joined (1 to 7 lanes off),
+// else (on a boundary, or not even 4-byte aligned) the one that loads b as
+// it lies.
+constexpr int LoopShift(int shift) { return shift % 8; }
 template <int kShift>
 constexpr bool kJoined = LoopShift(kShift) != 0;
 
@@ -110,6 +110,8 @@ __m256i Join(__m256i lo, __m256i hi) {
   const __m256i mid = _mm256_permute2x128_si256(lo, hi, 0x21);
   if constexpr (kShift < 4) {
     return _mm256_alignr_epi8(mid, lo, 4 * kShift);
+  } else if constexpr (kShift == 4) {
+    return mid;
   } else {
     return _mm256_alignr_epi8(hi, mid, 4 * (kShift - 4));
   }
