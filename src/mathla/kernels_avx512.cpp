@@ -117,10 +117,9 @@ int Extreme(const int* a, std::size_t n) {
 // (valignd): an unaligned load there splits a cache line every time, which
 // costs more than the join (at 1 Ki elements, b 16 bytes off: a += b took
 // 0.85 of the time of the plain -O3 -march=native loop with the join, 0.95
-// with unaligned loads). Where b lies 32 bytes off a boundary, each half of
-// an unaligned register lies within one line and the plain loads are the
-// faster. The shift is an immediate, so each shift has its own function,
-// the whole operation, chosen once per call.
+// with unaligned loads; 32 bytes off, 0.91-0.95 and 1.2). The shift is an
+// immediate, so each shift has its own function, the whole operation,
+// chosen once per call.
 struct WideAdd {
   static __m512i F(__m512i a, __m512i b) { return _mm512_add_epi32(a, b); }
 };
@@ -137,9 +136,10 @@ __mmask16 Lanes(std::size_t n) {
 
 using L16 = Loops<16>;
 
-// The loop each shift runs: its own where b is joined from aligned blocks,
-// else (0, 8 and 16) the one that loads b as it lies.
-constexpr int LoopShift(int shift) { return shift % 8 != 0 ? shift : 0; }
+// The loop each shift runs: its own where b is joined from aligned blocks
+// (1 to 15 lanes off), else (on a boundary, or not even 4-byte aligned) the
+// one that loads b as it lies.
+constexpr int LoopShift(int shift) { return shift % 16; }
 template <int kShift>
 constexpr bool kJoined = LoopShift(kShift) != 0;
 
