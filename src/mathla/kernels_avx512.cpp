@@ -166,7 +166,8 @@ class BReader {
   __m512i Next() {
     at_ += 16;
     if constexpr (!kJoined<kShift>) return _mm512_loadu_si512(at_ - 16);
-    const __m512i hi = _mm512_load_si512(at_);
+    __m512i hi = _mm512_load_si512(at_);
+    __asm__("" : "+v"(hi));  // each block read once (kernels_avx2.cpp)
     const __m512i y = Join<kShift>(lo_, hi);
     lo_ = hi;
     return y;
