@@ -21,6 +21,7 @@
 // as an AVX2 machine builds it.
 
 #include <algorithm>
+#include <chrono>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
@@ -150,6 +151,24 @@ void RegisterAll() {
   }
 }
 
+// The clock the core runs this thread at, in GHz, from a chain of 2e8
+// dependent decrements (one per cycle); 0 where that is not x86. A shared
+// host can take a core's clock down by a third for minutes at a time (seen:
+// 2.0 GHz on one core and 3.4 on the other, and the two swapped within the
+// hour), which moves every ratio; the sweep prints it before and after.
+double CoreClockGHz() {
+#if defined(__x86_64__) || defined(__i386__)
+  long n = 200000000;
+  const auto start = std::chrono::steady_clock::now();
+  __asm__ volatile("1: dec %0\n\tjnz 1b" : "+r"(n));
+  const std::chrono::duration<double> s =
+      std::chrono::steady_clock::now() - start;
+  return 0.2 / s.count();
+#else
+  return 0;
+#endif
+}
+
 double Median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
   const std::size_t m = v.size() / 2;
@@ -160,6 +179,7 @@ double Median(std::vector<double> v) {
 // the end instead of a line per run.
 class SweepReporter : public benchmark::BenchmarkReporter {
  public:
+  explicit SweepReporter(double clock) : clock_(clock) {}
   bool ReportContext(const Context&) override { return true; }
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& r : runs) {
@@ -171,6 +191,11 @@ class SweepReporter : public benchmark::BenchmarkReporter {
     std::printf("library level: %s (QMDATA_ISA=%s)\n",
                 qmdata::detail::Active().name,
                 std::getenv("QMDATA_ISA") ? std::getenv("QMDATA_ISA") : "");
+    const double after = CoreClockGHz();
+    std::printf("core clock: %.2f GHz before, %.2f after%s\n", clock_, after,
+                after < 0.95 * clock_ || clock_ < 0.95 * after
+                    ? " (it moved: the ratios are not a measurement)"
+                    : "");
     std::printf(
         "ratio = our CPU time / the loop's (-O3 -march=native%s), "
         "medians of the runs\n\n",
@@ -207,6 +232,7 @@ class SweepReporter : public benchmark::BenchmarkReporter {
 
  private:
   std::map<std::string, std::vector<double>> times_;
+  double clock_;
 };
 
 }  // namespace
@@ -223,7 +249,7 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&n, args.data());
   if (benchmark::ReportUnrecognizedArguments(n, args.data())) return 1;
   RegisterAll();
-  SweepReporter reporter;
+  SweepReporter reporter(CoreClockGHz());
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   return 0;
