@@ -196,7 +196,8 @@ class QMDATA_TEMPLATE vector {
   // 1 when counts and elements are equal, else 0.
   [[nodiscard]] int operator==(const vector& other) const;
   [[nodiscard]] int operator!=(const vector& other) const;
-  // Counts equal and every |a[i] - b[i]| (wrapped difference) <= tolerance.
+  // Counts equal and every |a[i] - b[i]| (wrapped difference) <= tolerance;
+  // without a tolerance, exactly equal.
   bool equals(vector& other) const;
   bool equals(vector& other, double tolerance) const;
 
