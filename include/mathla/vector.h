@@ -308,8 +308,10 @@ extern template class QMDATA_TEMPLATE_INSTANCE vector<int>;
 // printer's check) still finds none. They are neither defined nor exported.
 namespace detail {
 struct misused_vector {
+  // Converting on purpose: that conversion is what ranks the operators last.
   template <typename T>
-  misused_vector(const vector<T>&) {}  // NOLINT(google-explicit-constructor)
+  // cppcheck-suppress noExplicitConstructor
+  misused_vector(const vector<T>&) {}
 };
 }  // namespace detail
 
