@@ -25,8 +25,8 @@ misuse_check() {  # CXX CFLAGS...
   shift
   for row in "${misuses[@]}"; do
     if out=$("$cxx" -std=c++20 -fsyntax-only "$@" "-DQMDATA_MISUSE=${row%%|*}" \
-      "$here/misuse.cc" 2>&1) || ! head -20 <<<"$out" | grep -qF -- "${row#*|}"; then
-      head -40 <<<"$out"
+      "$here/misuse.cc" 2>&1) || ! grep -qF -- "${row#*|}" <<<"$(sed -n 1,20p <<<"$out")"; then
+      sed -n 1,40p <<<"$out"
       echo "consumer: $cxx: '${row%%|*}' compiled, or did not name ${row#*|}" >&2
       return 1
     fi
