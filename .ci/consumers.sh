@@ -35,9 +35,7 @@ installed() {  # NAME BACKEND CMAKE-ARGS...: build, install and consume
 # With no build type, qmdata's own sources compile with the Release flags.
 untyped_subdirectory() {
   tests/consumer/run.sh --subdirectory "$src" "$work/subdirectory" -DBUILD_SHARED_LIBS=OFF
-  local commands
-  commands=$(ninja -C "$work/subdirectory/cmake" -t commands qmdata)
-  grep -q -- "-O3 -DNDEBUG .*vector\.cpp" <<<"$commands" ||
+  grep -q -- "-O3 -DNDEBUG .*vector\.cpp" <<<"$(ninja -C "$work/subdirectory/cmake" -t commands qmdata)" ||
     { echo "add_subdirectory: qmdata compiled without the Release flags" >&2; return 1; }
 }
 

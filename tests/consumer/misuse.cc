@@ -1,7 +1,5 @@
 // SPDX-License-Identifier: MIT
-// Must not compile: QMDATA_MISUSE is one statement of run.sh's table of
-// mistakes, each of which the compiler must answer by naming the call to
-// write instead.
+// Must not compile: QMDATA_MISUSE is a statement of run.sh's table.
 #include <fstream>
 #include <iostream>
 

@@ -21,15 +21,12 @@ misuses=(
   '(void)(c + v)|QmMathLA::vector<int>(c) + b'
 )
 misuse_check() {  # CXX CFLAGS...
-  local cxx=$1 row out
-  shift
+  local row out
+  # shellcheck disable=SC2015 # the message when either fails
   for row in "${misuses[@]}"; do
-    if out=$("$cxx" -std=c++20 -fsyntax-only "$@" "-DQMDATA_MISUSE=${row%%|*}" \
-      "$here/misuse.cc" 2>&1) || ! grep -qF -- "${row#*|}" <<<"$(sed -n 1,20p <<<"$out")"; then
-      sed -n 1,40p <<<"$out"
-      echo "consumer: $cxx: '${row%%|*}' compiled, or did not name ${row#*|}" >&2
-      return 1
-    fi
+    ! out=$("$@" -std=c++20 -fsyntax-only "-DQMDATA_MISUSE=${row%%|*}" "$here/misuse.cc" 2>&1) &&
+      grep -qF -- "${row#*|}" <<<"$(sed -n 1,20p <<<"$out")" ||
+      { sed -n 1,40p <<<"$out"; echo "consumer: $1: '${row%%|*}' compiled, or did not name ${row#*|}" >&2; return 1; }
   done
 }
 
@@ -88,9 +85,7 @@ case "$1" in
     "$work/consumer-pc" >/dev/null  # through its run path, as README.md says
     cflags=$(PKG_CONFIG_PATH="$pcdir" pkg-config --cflags qmdata)
     # shellcheck disable=SC2086
-    misuse_check g++ $cflags
-    # shellcheck disable=SC2086
-    misuse_check clang++ $cflags
+    for cxx in g++ clang++; do misuse_check "$cxx" $cflags; done
     LD_LIBRARY_PATH="$libdir" "$work/consumer-ranges-pc" >/dev/null
     LD_LIBRARY_PATH="$libdir" "$work/consumer-version-pc" >/dev/null
     echo "consumer: find_package and pkg-config builds ran (${static[*]:-shared})"
