@@ -20,6 +20,7 @@
 #include <type_traits>
 
 #include "mathla/vector.h"
+#include "mathla/vector_limits.h"
 #include "records/archive_adapter.h"
 #include "records/pieces.h"
 #include "records/record_failure.h"
@@ -86,9 +87,9 @@ void WriteHeader(RecordSteps& at, QmRTArchive& ar, int n) {
   // Such a count cannot come from a vector; refused before anything is
   // written, since no loader would accept the record.
   if (n >= kMaxElems) {
-    at.Refuse("a count below " + std::to_string(kMaxElems),
-              "count " + std::to_string(n),
-              "count " + std::to_string(n) + " is too large to store");
+    const std::string found = "count " + std::to_string(n);
+    at.Refuse(found + " is too large to store",
+              "a count below " + std::to_string(kMaxElems), found);
   }
   at.Item("the start tag");
   ar.WriteString(kStartTag);
@@ -129,7 +130,7 @@ void StoreCompressed(RecordSteps& at, QmRTArchive& ar, const int* data, int n) {
   void* packed = nullptr;
   // A record without its elements would load as zeros: refuse instead.
   if (!z.Compress(raw, raw_len, packed_len, &packed)) {
-    at.Refuse("", "", "the compressor failed on " + Bytes(raw_len));
+    at.Refuse("the compressor failed on " + Bytes(raw_len));
   }
   converted.reset();
   at.Item("the compressed length", 4);
@@ -154,10 +155,10 @@ int ReadHeader(RecordSteps& at, QmRTArchive& ar) {
   int n = 0;
   ar >> n;
   if (n >= kMaxElems) {
-    const std::string c = std::to_string(n);
-    at.Refuse("a count below " + std::to_string(kMaxElems), "count " + c,
-              "count " + c + " is not below " + std::to_string(kMaxElems) +
-                  " (a block of 4 GiB or more)");
+    const std::string found = "count " + std::to_string(n);
+    const std::string limit = std::to_string(kMaxElems);
+    at.Refuse(found + " is not below " + limit + " (a block of 4 GiB or more)",
+              "a count below " + limit, found);
   }
   return n;
 }
@@ -253,19 +254,19 @@ BlockLengths ReadBlockLengths(RecordSteps& at, QmRTArchive& ar, int n) {
   // Every writer stores count x 4, and 0 for no elements: a count that a
   // damaged byte turned to 0 or below is caught here, not loaded as empty.
   if (raw != claim) {
-    at.Refuse(Bytes(claim), Bytes(raw),
-              "raw length " + std::to_string(raw) +
+    at.Refuse("raw length " + std::to_string(raw) +
                   (n > 0 ? " is not 4 x count " : " is not 0 for count ") +
-                  std::to_string(n));
+                  std::to_string(n),
+              Bytes(claim), Bytes(raw));
   }
   at.Item("the compressed length", 4);
   unsigned long packed = 0;
   ar >> packed;
   // Another archive library's unsigned long may be wider than 32 bits.
   if (static_cast<std::uint64_t>(packed) > 0xFFFFFFFFu) {
-    at.Refuse("at most 4294967295 bytes", Bytes(packed),
-              "the compressed length " + std::to_string(packed) +
-                  " does not fit 32 bits");
+    at.Refuse("the compressed length " + std::to_string(packed) +
+                  " does not fit 32 bits",
+              "at most 4294967295 bytes", Bytes(packed));
   }
   at.Item("the compressed block", packed);
   if (packed > 0) {
@@ -279,11 +280,11 @@ BlockLengths ReadBlockLengths(RecordSteps& at, QmRTArchive& ar, int n) {
 // when compression failed.
 Vec ZeroElements(const RecordSteps& at, int n) {
   if (n > kMaxZeroRecordCount) {
-    at.Refuse("a count of at most " + std::to_string(kMaxZeroRecordCount),
-              "count " + std::to_string(n),
-              "a record without a compressed block holds at most " +
-                  std::to_string(kMaxZeroRecordCount) + " elements, not " +
-                  std::to_string(n));
+    const std::string limit = std::to_string(kMaxZeroRecordCount);
+    const std::string count = std::to_string(n);
+    at.Refuse("a record without a compressed block holds at most " + limit +
+                  " elements, not " + count,
+              "a count of at most " + limit, "count " + count);
   }
   Vec zeros(n, nullptr, 0);
   zeros.zero();
@@ -298,11 +299,12 @@ Vec LoadCompressedElements(RecordSteps& at, QmRTArchive& ar, int n) {
   }
   if (packed == 0) return ZeroElements(at, n);
   if (raw > packed * kDeflateMaxExpansion + kDeflateExpansionSlack) {
-    at.Refuse("a raw length of at most " +
+    const std::string found = Bytes(raw);
+    at.Refuse("a compressed block of " + Bytes(packed) + " cannot decode to " +
+                  found,
+              "a raw length of at most " +
                   Bytes(packed * kDeflateMaxExpansion + kDeflateExpansionSlack),
-              Bytes(raw),
-              "a compressed block of " + Bytes(packed) + " cannot decode to " +
-                  Bytes(raw));
+              found);
   }
   ElementSink sink(n);
   RefuseDecoded(at,
@@ -312,23 +314,6 @@ Vec LoadCompressedElements(RecordSteps& at, QmRTArchive& ar, int n) {
   Vec loaded = sink.Take();
   ConvertRawBlock(&loaded[0], static_cast<std::size_t>(n));
   return loaded;
-}
-
-// What a refused record reads as instead: a hint naming the other form
-// when the record's bytes, read again from its start, make a whole record
-// of that form; empty otherwise, or where the stream cannot seek.
-std::string OtherForm(QmRTArchive& ar, std::uint64_t consumed,
-                      bool compressed) {
-  if (ar.m_storing != 0) return "";
-  bool whole = false;
-  qmdata::detail::Reread(ar, consumed, [&](QmRTArchive& again) {
-    Vec other;
-    other.Serialize(again, !compressed);
-    whole = true;
-  });
-  if (!whole) return "";
-  return compressed ? "it reads as the plain form: load it with Serialize(ar)"
-                    : "it reads as the compressed form: load it with ZipIn";
 }
 
 }  // namespace vector_record
@@ -343,9 +328,6 @@ template <typename T>
 void vector<T>::Serialize(QmRTArchive& ar, bool compressed) {
   static_assert(std::is_same_v<T, int>, "the records hold 4-byte ints");
   using namespace vector_record;
-  const auto other_form = [&](std::uint64_t consumed) {
-    return OtherForm(ar, consumed, compressed);
-  };
   qmdata::detail::GuardRecord("vector record", ar, [&](RecordSteps& at) {
     if (ar.m_storing != 0) {
       if (compressed) {
@@ -371,7 +353,7 @@ void vector<T>::Serialize(QmRTArchive& ar, bool compressed) {
     loaded.nullinit();
     at.Item("the end tag");
     ReadTag(at, ar, kEndTag);
-  }, other_form);
+  });
 }
 
 template <typename T>

@@ -26,17 +26,18 @@ std::string Bytes(std::uint64_t n) {
 }
 
 void RefuseTag(const RecordSteps& at, const char* tag, const char* found) {
-  at.Refuse(Quoted(tag), Quoted(found),
-            "tag " + Quoted(found) + " is not " + Quoted(tag));
+  const std::string want = Quoted(tag);
+  const std::string got = Quoted(found);
+  at.Refuse("tag " + got + " is not " + want, want, got);
 }
 
 void RefuseUnlessHeld(const RecordSteps& at, std::int64_t left,
                       std::uint64_t needed, const char* item) {
   if (left >= 0 && static_cast<std::uint64_t>(left) < needed) {
-    at.Refuse(Bytes(needed), Bytes(static_cast<std::uint64_t>(left)),
-              std::string(item) + " needs " + Bytes(needed) +
-                  ", the stream holds only " + std::to_string(left) +
-                  " (truncated)");
+    const std::string want = Bytes(needed);
+    at.Refuse(std::string(item) + " needs " + want + ", the stream holds only " +
+                  std::to_string(left) + " (truncated)",
+              want, Bytes(static_cast<std::uint64_t>(left)));
   }
 }
 
@@ -68,8 +69,9 @@ const char* DecodedAs(QmInflated d) {
 void RefuseDecoded(const RecordSteps& at, QmInflated d, std::uint64_t raw) {
   if (d == QmInflated::kDone) return;
   const std::string what = DecodedAs(d);
-  at.Refuse("a zlib stream of " + Bytes(raw), "a block that " + what,
-            "the compressed block " + what + " (" + Bytes(raw) + ")");
+  const std::string bytes = Bytes(raw);
+  at.Refuse("the compressed block " + what + " (" + bytes + ")",
+            "a zlib stream of " + bytes, "a block that " + what);
 }
 
 }  // namespace qmdata::detail
