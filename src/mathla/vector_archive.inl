@@ -24,7 +24,6 @@
 #include "records/archive_adapter.h"
 #include "records/pieces.h"
 #include "records/record_failure.h"
-#include "records/record_items.h"
 #include "rtarchive/archive.h"
 #include "rtarchive/compression.h"
 
@@ -34,11 +33,7 @@ namespace {
 namespace vector_record {
 
 using Vec = vector<int>;
-using qmdata::detail::Bytes;
-using qmdata::detail::ReadTag;
 using qmdata::detail::RecordSteps;
-using qmdata::detail::RefuseDecoded;
-using qmdata::detail::RefuseUnlessHeld;
 
 constexpr char kStartTag[] = "<StartVector>";
 constexpr char kEndTag[] = "<EndVector>";
@@ -79,6 +74,94 @@ void ConvertRawBlock(int* data, std::size_t n) {
     static_cast<void>(data);
     static_cast<void>(n);
   }
+}
+
+// --- checks ----------------------------------------------------------------
+
+// A tag is read into 20 bytes: at most 19 characters and the NUL.
+constexpr unsigned kTagLimit = 19;
+
+// "1 byte", "n bytes".
+std::string Bytes(std::uint64_t n) {
+  return std::to_string(n) + (n == 1 ? " byte" : " bytes");
+}
+
+// s as a quoted string, with control and non-ASCII bytes as \xHH.
+std::string Quoted(const char* s) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string q = "\"";
+  for (; *s != '\0'; ++s) {
+    const auto c = static_cast<unsigned char>(*s);
+    if (c < 0x20 || c >= 0x7F) {
+      q += "\\x";
+      q += kHex[c >> 4];
+      q += kHex[c & 0xF];
+    } else {
+      q += static_cast<char>(c);
+    }
+  }
+  return q + "\"";
+}
+
+// Refuses the tag `found` read where `tag` belongs.
+[[noreturn]] void RefuseTag(const RecordSteps& at, const char* tag,
+                            const char* found) {
+  const std::string want = Quoted(tag);
+  const std::string got = Quoted(found);
+  at.Refuse("tag " + got + " is not " + want, want, got);
+}
+
+// Reads a tag and refuses it unless it equals tag as a NUL-terminated string.
+// The comparison is of the tag's N bytes with its NUL against a zeroed
+// buffer: the same as strcmp, in a few loads instead of a call.
+template <std::size_t N>
+void ReadTag(const RecordSteps& at, QmRTArchive& ar, const char (&tag)[N]) {
+  static_assert(N <= kTagLimit + 1);
+  char buf[kTagLimit + 1] = {};
+  ar.ReadString(buf, kTagLimit);
+  if (std::memcmp(buf, tag, N) != 0) RefuseTag(at, tag, buf);
+}
+
+// Refuses a claim of `needed` bytes for `item` that the stream says it
+// cannot hold: `left` bytes (BytesLeft; -1 accepts any claim).
+void RefuseUnlessHeld(const RecordSteps& at, std::int64_t left,
+                      std::uint64_t needed, const char* item) {
+  if (left >= 0 && static_cast<std::uint64_t>(left) < needed) {
+    const std::string want = Bytes(needed);
+    at.Refuse(std::string(item) + " needs " + want + ", the stream holds only " +
+                  std::to_string(left) + " (truncated)",
+              want, Bytes(static_cast<std::uint64_t>(left)));
+  }
+}
+
+// Refuses a compressed block that did not decode to exactly raw bytes.
+void RefuseDecoded(const RecordSteps& at, QmInflated d, std::uint64_t raw) {
+  const char* what = "";
+  switch (d) {
+    case QmInflated::kDone:
+      return;
+    case QmInflated::kNotZlib:
+      what = "is not a complete zlib stream";
+      break;
+    case QmInflated::kPresetDictionary:
+      what = "is a zlib stream that needs a preset dictionary";
+      break;
+    case QmInflated::kLonger:
+      what = "decodes to more than the raw length";
+      break;
+    case QmInflated::kShorter:
+      what = "decodes to less than the raw length";
+      break;
+    case QmInflated::kTrailingBytes:
+      what = "holds bytes after the end of its zlib stream";
+      break;
+    case QmInflated::kRefused:
+      what = "was refused by the decompressor";
+      break;
+  }
+  const std::string bytes = Bytes(raw);
+  at.Refuse("the compressed block " + std::string(what) + " (" + bytes + ")",
+            "a zlib stream of " + bytes, "a block that " + std::string(what));
 }
 
 // --- storing ---------------------------------------------------------------

@@ -2,12 +2,10 @@
 // The records' one failure policy. Internal; not installed.
 //
 // A record's body says where it stands with RecordSteps::Item and refuses
-// what it cannot accept with RecordSteps::Refuse, which throws a
-// RecordFault: the failure as one value, made at the failing step. Every
-// record runs its body through GuardRecord, whose one handler turns that
-// value, or any other exception (the archive's error, an allocation
-// failure, a nested record's -1, a stream buffer's own exception), into the
-// thread's QmLastRecordFailure (qmdata/failure.h) and throws the int -1.
+// what it cannot accept with RecordSteps::Refuse, which throws the failure
+// as one value, a RecordFault. Every record runs its body through
+// GuardRecord, whose one handler turns that value, or any other exception,
+// into the thread's QmLastRecordFailure (qmdata/failure.h) and throws -1.
 
 #ifndef QMDATA_SRC_RECORDS_RECORD_FAILURE_H_
 #define QMDATA_SRC_RECORDS_RECORD_FAILURE_H_
@@ -19,10 +17,9 @@
 
 namespace qmdata::detail {
 
-// A failure inside a record: what the record needed and what it found (short
-// phrases, empty when there is nothing to compare), one sentence that says
-// what went wrong, and the byte offset of the failing item (-1 where the
-// archive does not tell).
+// What the record needed and found (short phrases, empty when there is
+// nothing to compare), one sentence on what went wrong, and the failing
+// item's byte offset (-1 where the archive does not tell).
 struct RecordFault {
   std::string expected;
   std::string found;
@@ -47,9 +44,8 @@ class RecordSteps {
   // Throws the current item's RecordFault.
   [[noreturn]] void Refuse(std::string sentence, std::string expected = "",
                            std::string found = "") const;
-  // GuardRecord's handler: passes a thread's forced unwind on unchanged;
-  // notes any other exception being handled as this record's failure and
-  // throws the int -1. Call only from a handler.
+  // GuardRecord's handler: passes a thread's forced unwind on; notes any
+  // other exception being handled as this record's failure and throws -1.
   [[noreturn]] void Fail() const;
 
  private:
