@@ -862,9 +862,11 @@ exit status:
 when it drew a vector, 1 when the file does not read or holds no vector.
 
 --write takes the JSON the dump prints (compact or --pretty; offset and size
-are ignored), so a file can be dumped, edited and written back. A file whose
-vectors are plain is written back byte for byte; a compressed vector's
-stream is zlib's at level 6, which may differ from the writer's.""" % "\n".join(
+are ignored), so a file can be dumped, edited and written back. A compressed
+vector gets zlib's level-6 stream, as the library's zlib backend writes it:
+a file comes back byte for byte when its vectors are plain or the library
+was built with zlib; from a libdeflate build, the values come back in a
+stream of another size.""" % "\n".join(
     "  %-9s %s" % kv for kv in KINDS.items())
 
 
