@@ -742,7 +742,7 @@ def plot_vectors(records, out, title="", detail=None):
         stop = min(max(stop, first + 1), n)
         _plot_points(dx, values, first, stop)
         dx.set_title("elements %d to %d, one point each" % (first, stop - 1), fontsize=9)
-        ax.axvspan(first, stop, color="C1", alpha=0.3, linewidth=0)
+        ax.axvspan(first, stop, color="C1", alpha=0.5, linewidth=1, zorder=3)  # the detail
         ax.set_xlim(0, n)
         _value_limits(ax, values)
         ax.set_title(name, fontsize=9)  # the same height as the title drawn later
@@ -794,7 +794,7 @@ def _value_limits(ax, values):
         pad = max(1, (hi - lo) / 20)
         ax.set_ylim(lo - pad, hi + pad)
     ax.ticklabel_format(axis="both", style="plain", useOffset=False)
-    ax.yaxis.set_major_locator(MaxNLocator(integer=True))
+    ax.yaxis.set_major_locator(MaxNLocator(integer=True, steps=[1, 2, 2.5, 5, 10]))
 
 
 def _ints_summary(name, ints):
