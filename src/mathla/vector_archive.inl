@@ -128,8 +128,9 @@ void RefuseUnlessHeld(const RecordSteps& at, std::int64_t left,
                       std::uint64_t needed, const char* item) {
   if (left >= 0 && static_cast<std::uint64_t>(left) < needed) {
     const std::string want = Bytes(needed);
-    at.Refuse(std::string(item) + " needs " + want + ", the stream holds only " +
-                  std::to_string(left) + " (truncated)",
+    at.Refuse(std::string(item) + " needs " + want +
+                  ", the stream holds only " + std::to_string(left) +
+                  " (truncated)",
               want, Bytes(static_cast<std::uint64_t>(left)));
   }
 }
@@ -383,11 +384,11 @@ Vec LoadCompressedElements(RecordSteps& at, QmRTArchive& ar, int n) {
   if (packed == 0) return ZeroElements(at, n);
   if (raw > packed * kDeflateMaxExpansion + kDeflateExpansionSlack) {
     const std::string found = Bytes(raw);
-    at.Refuse("a compressed block of " + Bytes(packed) + " cannot decode to " +
-                  found,
-              "a raw length of at most " +
-                  Bytes(packed * kDeflateMaxExpansion + kDeflateExpansionSlack),
-              found);
+    at.Refuse(
+        "a compressed block of " + Bytes(packed) + " cannot decode to " + found,
+        "a raw length of at most " +
+            Bytes(packed * kDeflateMaxExpansion + kDeflateExpansionSlack),
+        found);
   }
   ElementSink sink(n);
   RefuseDecoded(at,

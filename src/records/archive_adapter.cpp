@@ -35,8 +35,8 @@ bool DescribeArchiveError(const std::exception& e, const char* item,
   if (error == nullptr) return false;
   const std::string it = item;
   if (error->stream_failed_before()) {
-    fault->sentence = "the stream was already in a failed state before " +
-                      it + " (a file that did not open, or an earlier failure)";
+    fault->sentence = "the stream was already in a failed state before " + it +
+                      " (a file that did not open, or an earlier failure)";
   } else if (error->truncated()) {
     // The error counts from the read that ran short; the reason counts from
     // the item's first byte, where the item began at a known offset.

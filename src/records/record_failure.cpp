@@ -30,10 +30,9 @@ namespace qmdata::detail {
 
 namespace {
 
-// The last failure on a thread, in buffers of its own: noting a failure
-// allocates nothing that outlives it, and the thread keeps no memory of the
-// heap. Touched only by its own thread. Longer texts are cut, ending in
-// "...". A failure without a record is one there was no memory to describe.
+// The last failure on a thread, touched only by that thread, in buffers of
+// its own: noting a failure allocates nothing that outlives it. A failure
+// without a record is one there was no memory to describe.
 constexpr QmRecordFailure kNone{{}, {}, {}, -1, {}};
 constinit thread_local QmRecordFailure t_failure = kNone;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
 // Failures noted on this thread so far. Every record reads it when it
@@ -100,7 +99,7 @@ void RecordSteps::Refuse(std::string sentence, std::string expected,
 
 QMDATA_CATCHES_FORCED_UNWIND void RecordSteps::Fail() const {
   try {
-    RecordFault fault{"", "", m_item, m_at};
+    RecordFault fault{"", "", "", m_at};  // no allocation before the rethrow
     bool nested = false;  // a nested record's -1, its failure noted already
     try {
       // Called only from GuardRecord's handler: there is one to rethrow.
@@ -110,21 +109,25 @@ QMDATA_CATCHES_FORCED_UNWIND void RecordSteps::Fail() const {
       fault = refused;
     } catch (int thrown) {
       nested = t_failures != m_failures_before;
-      fault.sentence += ": the archive threw the int " + std::to_string(thrown);
+      fault.sentence = std::string(m_item) + ": the archive threw the int " +
+                       std::to_string(thrown);
     } catch (const std::bad_alloc&) {
-      fault.sentence = "no memory for " + fault.sentence;
-      if (m_size != 0) fault.sentence += " (" + std::to_string(m_size) + " bytes)";
+      fault.sentence = std::string("no memory for ") + m_item;
+      if (m_size != 0) {
+        fault.sentence += " (" + std::to_string(m_size) + " bytes)";
+      }
     } catch (const std::exception& e) {
       if (!DescribeArchiveError(e, m_item, m_size, &fault)) {
-        fault.sentence += std::string(": ") + e.what();
+        fault.sentence = std::string(m_item) + ": " + e.what();
       }
 #if QMDATA_FORCED_UNWIND
     } catch (const abi::__forced_unwind&) {
       throw;
 #endif
     } catch (...) {
-      fault.sentence += ": an exception that is not a std::exception (from "
-                        "the stream buffer?)";
+      fault.sentence = std::string(m_item) +
+                       ": an exception that is not a std::exception (from "
+                       "the stream buffer?)";
     }
     if (!nested) {
       Store(m_record, fault);
