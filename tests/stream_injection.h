@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Test support: stream buffers that fail at a chosen byte and deliver data in
 // small pieces. Neither allocates once constructed, so they can stand under an
-// archive while allocations are being made to fail.
+// archive while allocations are being made to fail. And, where there are
+// POSIX pipes and libstdc++, a pipe read as std::cin reads one.
 
 #ifndef QMDATA_TESTS_STREAM_INJECTION_H_
 #define QMDATA_TESTS_STREAM_INJECTION_H_
@@ -11,10 +12,12 @@
 #include <streambuf>
 #include <string>
 
-// Accepts exactly `limit` bytes, then fails every write.
+// Accepts exactly `limit` bytes, then fails every write; with sync_fails,
+// fails every sync (a flush to a full device) as well.
 class LimitedSink : public std::streambuf {
  public:
-  explicit LimitedSink(std::size_t limit) : buf_(limit, '\0') {
+  explicit LimitedSink(std::size_t limit, bool sync_fails = false)
+      : buf_(limit, '\0'), sync_fails_(sync_fails) {
     setp(buf_.data(), buf_.data() + buf_.size());
   }
   std::string written() const {
@@ -23,9 +26,11 @@ class LimitedSink : public std::streambuf {
 
  protected:
   int_type overflow(int_type) override { return traits_type::eof(); }
+  int sync() override { return sync_fails_ ? -1 : 0; }
 
  private:
   std::string buf_;
+  bool sync_fails_;
 };
 
 // Delivers the first `limit` bytes of `data` in pieces whose sizes cycle
@@ -65,5 +70,77 @@ class PieceSource : public std::streambuf {
   std::size_t count_ = 0;
   std::size_t next_ = 0;
 };
+
+#if defined(__unix__) && defined(__GLIBCXX__)
+#define QMDATA_TEST_HAVE_PIPES 1
+#include <ext/stdio_filebuf.h>
+#include <ext/stdio_sync_filebuf.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <istream>
+#include <memory>
+#include <thread>
+
+// `data` written into an OS pipe by a thread of its own, which pauses before
+// byte `pause_at` (if any), and read as std::cin reads its standard input:
+// through C stdio, a byte at a time (kSyncedCin, the default
+// sync_with_stdio(true)), or through a buffer of the stream's own
+// (kBufferedCin, after sync_with_stdio(false)).
+class PipeFeed {
+ public:
+  enum Kind { kSyncedCin, kBufferedCin };
+  static constexpr std::size_t kNoPause = ~std::size_t{0};
+
+  PipeFeed(const std::string& data, Kind kind, std::size_t pause_at = kNoPause)
+      : data_(data) {
+    int fds[2];
+    if (::pipe(fds) != 0) return;
+    writer_ = std::thread([this, fd = fds[1], pause_at] {
+      const std::size_t first = pause_at < data_.size() ? pause_at : 0;
+      WriteAll(fd, 0, first);
+      if (first != 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      WriteAll(fd, first, data_.size() - first);
+      ::close(fd);
+    });
+    if (kind == kSyncedCin) {
+      file_ = ::fdopen(fds[0], "rb");
+      synced_ = std::make_unique<__gnu_cxx::stdio_sync_filebuf<char>>(file_);
+      is_.rdbuf(synced_.get());
+    } else {
+      buffered_ = std::make_unique<__gnu_cxx::stdio_filebuf<char>>(
+          fds[0], std::ios::in);
+      is_.rdbuf(buffered_.get());
+    }
+  }
+  PipeFeed(const PipeFeed&) = delete;
+  PipeFeed& operator=(const PipeFeed&) = delete;
+  ~PipeFeed() {
+    // The data fits the pipe, so the writer ends whatever the reader read.
+    if (writer_.joinable()) writer_.join();
+    synced_.reset();
+    if (file_ != nullptr) std::fclose(file_);
+  }
+  std::istream& stream() { return is_; }
+
+ private:
+  void WriteAll(int fd, std::size_t at, std::size_t n) {
+    while (n > 0) {
+      const ::ssize_t w = ::write(fd, data_.data() + at, n);
+      if (w <= 0) return;
+      at += static_cast<std::size_t>(w);
+      n -= static_cast<std::size_t>(w);
+    }
+  }
+
+  const std::string& data_;
+  std::thread writer_;
+  std::FILE* file_ = nullptr;
+  std::unique_ptr<__gnu_cxx::stdio_sync_filebuf<char>> synced_;
+  std::unique_ptr<__gnu_cxx::stdio_filebuf<char>> buffered_;
+  std::istream is_{nullptr};
+};
+#endif
 
 #endif  // QMDATA_TESTS_STREAM_INJECTION_H_
