@@ -343,9 +343,11 @@ class CompressedLoad : public testing::Test {
            Ints({1, count, static_cast<int>(raw), static_cast<int>(packed)}) +
            block + Str("<EndVector>");
   }
-  // The load fails with -1 and leaves the vector as it was.
+  // The load fails with -1 and leaves the vector as it was, from memory
+  // and through a pipe.
   void Refused(const std::string& bytes) {
     EXPECT_EQ(Load(v, bytes, true), -1);
+    EXPECT_EQ(LoadFrom(Source::kPipe, v, bytes, true), -1);
     EXPECT_EQ(Elements(v), (std::vector<int>{8, 9}));
   }
   const std::string block3 = Compress({1, 2, 3});
@@ -359,6 +361,9 @@ TEST_F(CompressedLoad, RefusesDamage) {
   const unsigned long n = block3.size();
   const std::string block2 = Compress({1, 2});
   const unsigned long n2 = block2.size();
+  // A block longer than a pipe's first read, from a record's middle.
+  const std::string rec = Record(Pattern(2, 5000), true);
+  const std::string big = rec.substr(33, rec.size() - 33 - 15);
   const struct {
     const char* what;
     std::string bytes;
@@ -374,6 +379,8 @@ TEST_F(CompressedLoad, RefusesDamage) {
       {"length beyond the stream's end", Rec(3, 12, 1000, block3)},
       {"bytes after the stream, inside the length",
        Rec(3, 12, n + 1, block3 + "x")},
+      {"bytes after a stream longer than one read",
+       Rec(5000, 20000, big.size() + 2, big + "xy")},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
