@@ -6,9 +6,9 @@
 // buffer's put and get areas (QmRTArchive::Area), which std::streambuf offers
 // only to derived classes: a pointer to a protected member formed inside a
 // derived class may be applied to any std::streambuf. What it buys: an int
-// whose 4 bytes fit in the area is one inline bounds check and copy, 3.7x
-// (store) and 5x (load) faster than a 4-byte sputn (sgetn) per int, measured
-// with libstdc++ string streams (bench/archive_bench.cc).
+// whose 4 bytes fit in the area is one inline bounds check and copy, where
+// sputn (sgetn) is a virtual call that loops over the bytes; the stream
+// buffer's own overflow (underflow) runs only when the area is full (empty).
 
 #include "rtarchive/archive.h"
 

@@ -109,7 +109,7 @@ struct QmRTArchiveBulk::Impl {
   }
 
   // Reads the next n bytes into a block of their own: at once where the
-  // stream vouches for them, else into a block that grows by NextStep as
+  // stream tells that it holds them (BytesLeft), else into a block that grows by NextStep as
   // they arrive. A short read throws for the whole block, with the bytes
   // that arrived.
   static std::unique_ptr<unsigned char[]> ReadBlock(QmRTArchive& ar,

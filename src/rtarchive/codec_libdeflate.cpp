@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The zlib-stream codec through libdeflate, which writes and reads the same
-// streams several times faster than zlib.
+// streams as zlib, a whole block per call: its decoder needs neither a
+// window of its own nor resumable state, since it has all of the input and
+// the output's room at hand.
 
 #include <libdeflate.h>
 
