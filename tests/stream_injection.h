@@ -73,72 +73,56 @@ class PieceSource : public std::streambuf {
 
 #if defined(__unix__) && defined(__GLIBCXX__)
 #define QMDATA_TEST_HAVE_PIPES 1
+#include <chrono>
+#include <cstdio>
+#include <istream>
+#include <optional>
+#include <thread>
+
 #include <ext/stdio_filebuf.h>
 #include <ext/stdio_sync_filebuf.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <cstdio>
-#include <istream>
-#include <memory>
-#include <thread>
-
-// `data` written into an OS pipe by a thread of its own, which pauses before
-// byte `pause_at` (if any), and read as std::cin reads its standard input:
-// through C stdio, a byte at a time (kSyncedCin, the default
-// sync_with_stdio(true)), or through a buffer of the stream's own
-// (kBufferedCin, after sync_with_stdio(false)).
+// `data` (less than a pipe holds) written into an OS pipe by a thread,
+// which pauses before byte `pause_at`, and read as std::cin reads it: a byte
+// at a time through C stdio (synced, the default sync_with_stdio(true)), or
+// through a buffer of the stream's own (after sync_with_stdio(false)).
 class PipeFeed {
  public:
-  enum Kind { kSyncedCin, kBufferedCin };
-  static constexpr std::size_t kNoPause = ~std::size_t{0};
-
-  PipeFeed(const std::string& data, Kind kind, std::size_t pause_at = kNoPause)
-      : data_(data) {
-    int fds[2];
+  PipeFeed(const std::string& data, bool synced, std::size_t pause_at) {
+    int fds[2] = {-1, -1};
     if (::pipe(fds) != 0) return;
-    writer_ = std::thread([this, fd = fds[1], pause_at] {
-      const std::size_t first = pause_at < data_.size() ? pause_at : 0;
-      WriteAll(fd, 0, first);
-      if (first != 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-      WriteAll(fd, first, data_.size() - first);
+    writer_ = std::thread([&data, fd = fds[1], pause_at] {
+      const std::size_t first = pause_at < data.size() ? pause_at : 0;
+      if (::write(fd, data.data(), first) > 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
+      if (::write(fd, data.data() + first, data.size() - first) < 0) {
+      }
       ::close(fd);
     });
-    if (kind == kSyncedCin) {
-      file_ = ::fdopen(fds[0], "rb");
-      synced_ = std::make_unique<__gnu_cxx::stdio_sync_filebuf<char>>(file_);
-      is_.rdbuf(synced_.get());
+    file_ = ::fdopen(fds[0], "rb");
+    if (synced) {
+      synced_.emplace(file_);
+      is_.rdbuf(&*synced_);
     } else {
-      buffered_ = std::make_unique<__gnu_cxx::stdio_filebuf<char>>(
-          fds[0], std::ios::in);
-      is_.rdbuf(buffered_.get());
+      buffered_.emplace(file_, std::ios::in);
+      is_.rdbuf(&*buffered_);
     }
   }
-  PipeFeed(const PipeFeed&) = delete;
-  PipeFeed& operator=(const PipeFeed&) = delete;
   ~PipeFeed() {
-    // The data fits the pipe, so the writer ends whatever the reader read.
-    if (writer_.joinable()) writer_.join();
+    writer_.join();  // the data fits the pipe: the writer never blocks
     synced_.reset();
+    buffered_.reset();
     if (file_ != nullptr) std::fclose(file_);
   }
   std::istream& stream() { return is_; }
 
  private:
-  void WriteAll(int fd, std::size_t at, std::size_t n) {
-    while (n > 0) {
-      const ::ssize_t w = ::write(fd, data_.data() + at, n);
-      if (w <= 0) return;
-      at += static_cast<std::size_t>(w);
-      n -= static_cast<std::size_t>(w);
-    }
-  }
-
-  const std::string& data_;
   std::thread writer_;
   std::FILE* file_ = nullptr;
-  std::unique_ptr<__gnu_cxx::stdio_sync_filebuf<char>> synced_;
-  std::unique_ptr<__gnu_cxx::stdio_filebuf<char>> buffered_;
+  std::optional<__gnu_cxx::stdio_sync_filebuf<char>> synced_;
+  std::optional<__gnu_cxx::stdio_filebuf<char>> buffered_;
   std::istream is_{nullptr};
 };
 #endif

@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <fstream>
 #include <functional>
-#include <cstdio>
 #include <initializer_list>
 #include <istream>
 #include <ostream>
@@ -168,14 +167,14 @@ TEST(StreamInjection, FullDeviceShowsAtFlush) {
   QmDataSlice slice(Vec(7, kNew, 0), 5, 10);
   ar << slice;
   EXPECT_TRUE(full.good());
+  const std::string n = std::to_string(Stored(slice).size());
   try {
     ar.Flush();
-    FAIL() << "no throw";
+    ADD_FAILURE() << "no throw";
   } catch (const QmArchiveError& e) {
-    std::printf("%s\n", e.what());
-    EXPECT_EQ(std::string(e.reason()),
-              "flush of the " + std::to_string(Stored(slice).size()) +
-                  " bytes stored (No space left on device) failed");
+    EXPECT_EQ(
+        std::string(e.reason()),
+        "flush of the " + n + " bytes stored (No space left on device) failed");
   }
   EXPECT_TRUE(full.bad());
 }

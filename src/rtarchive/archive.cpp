@@ -258,8 +258,8 @@ void QmRTArchive::Flush() {
   if (m_storing == 0) RefuseDirection("flush");
   // Fail() adds " failed", the offset and, for a stream that had failed
   // before, "; the stream had already failed".
-  std::string what = "flush of the " + std::to_string(m_offset) +
-                     " bytes stored";
+  std::string what =
+      "flush of the " + std::to_string(m_offset) + " bytes stored";
   if ((m_stream->rdstate() & (std::ios::failbit | std::ios::badbit)) != 0) {
     Fail(what.c_str(), 0, 0);
   }

@@ -109,9 +109,9 @@ struct QmRTArchiveBulk::Impl {
   }
 
   // Reads the next n bytes into a block of their own: at once where the
-  // stream tells that it holds them (BytesLeft), else into a block that grows by NextStep as
-  // they arrive. A short read throws for the whole block, with the bytes
-  // that arrived.
+  // stream tells that it holds them (BytesLeft), else into a block that grows
+  // by NextStep as they arrive. A short read throws for the whole block, with
+  // the bytes that arrived.
   static std::unique_ptr<unsigned char[]> ReadBlock(QmRTArchive& ar,
                                                     std::uint32_t n) {
     const std::uint64_t start = ar.m_offset;

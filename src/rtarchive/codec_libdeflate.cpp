@@ -68,8 +68,8 @@ DecodeEnd ZlibCodec::Decode(const void* in, std::size_t in_len, void* out,
   if (d == nullptr) return DecodeEnd::kNoMemory;
   // With both counts asked for, libdeflate accepts a stream that ends early
   // in the input or the output and says where.
-  switch (libdeflate_zlib_decompress_ex(d, in, in_len, out, room, used,
-                                        written)) {
+  switch (
+      libdeflate_zlib_decompress_ex(d, in, in_len, out, room, used, written)) {
     case LIBDEFLATE_SUCCESS:
       return DecodeEnd::kStreamEnd;
     case LIBDEFLATE_INSUFFICIENT_SPACE:
