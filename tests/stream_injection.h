@@ -76,7 +76,7 @@ class PieceSource : public std::streambuf {
 #include <chrono>
 #include <cstdio>
 #include <istream>
-#include <optional>
+#include <memory>
 #include <thread>
 
 #include <ext/stdio_filebuf.h>
@@ -103,17 +103,16 @@ class PipeFeed {
     });
     file_ = ::fdopen(fds[0], "rb");
     if (synced) {
-      synced_.emplace(file_);
-      is_.rdbuf(&*synced_);
+      buf_ = std::make_unique<__gnu_cxx::stdio_sync_filebuf<char>>(file_);
     } else {
-      buffered_.emplace(file_, std::ios::in);
-      is_.rdbuf(&*buffered_);
+      buf_ =
+          std::make_unique<__gnu_cxx::stdio_filebuf<char>>(file_, std::ios::in);
     }
+    is_.rdbuf(buf_.get());
   }
   ~PipeFeed() {
     writer_.join();  // the data fits the pipe: the writer never blocks
-    synced_.reset();
-    buffered_.reset();
+    buf_.reset();
     if (file_ != nullptr) std::fclose(file_);
   }
   std::istream& stream() { return is_; }
@@ -121,8 +120,7 @@ class PipeFeed {
  private:
   std::thread writer_;
   std::FILE* file_ = nullptr;
-  std::optional<__gnu_cxx::stdio_sync_filebuf<char>> synced_;
-  std::optional<__gnu_cxx::stdio_filebuf<char>> buffered_;
+  std::unique_ptr<std::streambuf> buf_;
   std::istream is_{nullptr};
 };
 #endif
