@@ -9,12 +9,13 @@
 // QMDATA_OWN_ARCHIVE (CMakeLists.txt): 1 for qmdata's own, 0 for another
 // one (-DQMDATA_RTARCHIVE_PACKAGE). Against the own one the same records
 // move their ints in blocks (rtarchive/bulk.h), learn how many bytes a
-// stream holds before trusting a claimed size, and decode a compressed
-// block as it is read. Against another one every element goes through
-// operator<< and operator>>, and a compressed block is read with one Read
-// (as it was written with one Write, which such a library may frame as one
-// item) and handed to CZLibCompression::Decompress; its length is then
-// allocated before it is read. This file and archive_adapter.cpp are the
+// stream holds before trusting a claimed size, and read a compressed block
+// into memory that grows with the bytes and the output it really has.
+// Against another one every element goes through operator<< and
+// operator>>, and a compressed block is read with one Read (as it was
+// written with one Write, which such a library may frame as one item) and
+// handed to CZLibCompression::Decompress; its length is then allocated
+// before it is read. This file and archive_adapter.cpp are the
 // ones that differ.
 
 #ifndef QMDATA_SRC_RECORDS_ARCHIVE_ADAPTER_H_
