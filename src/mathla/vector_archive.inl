@@ -5,10 +5,10 @@
 // Loading reads the elements into a fresh local vector and puts it in place
 // (assigns it to this vector) only once every element is in, so a failed load
 // leaves the vector as it was and no element the input did not carry. Claims
-// are trusted only as far as the input backs them: a block is allocated at
-// once when it is small or the stream vouches for its bytes, and otherwise
-// grows with what arrives (plain records) or with what the compressed block
-// has actually decoded to (compressed records).
+// are trusted only as far as the input backs them (qmdata/claims.h): a block
+// is allocated at once when it is small or the stream vouches for its bytes,
+// and otherwise grows with what arrives (plain records) or with what the
+// compressed block has actually decoded to (compressed records).
 
 #include <bit>
 #include <cassert>
@@ -21,6 +21,7 @@
 
 #include "mathla/vector.h"
 #include "mathla/vector_limits.h"
+#include "qmdata/claims.h"
 #include "records/archive_adapter.h"
 #include "records/pieces.h"
 #include "records/record_failure.h"
@@ -41,21 +42,10 @@ constexpr std::uint64_t kBytesPerElem = 4;
 // Claims of up to this many bytes get their block at once: a fixed amount,
 // whatever the stream can vouch for.
 constexpr std::uint64_t kSmallClaim = std::uint64_t{16} * 1024;
-// A compressed block that claims to decode to at most this many bytes is
-// decoded straight into the vector's fresh block. A larger claim is decoded
-// into pieces that grow with the output actually produced (the first of
-// kFirstDecodePiece bytes), so a load takes at most about this plus twice
-// the decoded bytes, whatever the block claims.
-constexpr std::uint64_t kDirectDecode = std::uint64_t{8} * 1024 * 1024;
-constexpr std::uint64_t kFirstDecodePiece = std::uint64_t{1} * 1024 * 1024;
 // A compressed record with a compressed length of 0 loads as count zeros;
 // such a record is 48 bytes whatever its count, so its count is capped at
 // 4 Mi elements (16 MiB of zeros).
 constexpr int kMaxZeroRecordCount = 4 * 1024 * 1024;
-// Deflate expands at most about 1032:1 (a 258-byte match costs at least two
-// bits), so packed_len bytes decode to at most packed_len * 1032 + 64.
-constexpr std::uint64_t kDeflateMaxExpansion = 1032;
-constexpr std::uint64_t kDeflateExpansionSlack = 64;
 
 // The raw block of a compressed record holds each element least significant
 // byte first. On a host that stores ints otherwise the elements are
@@ -273,52 +263,34 @@ Vec ReadElements(RecordSteps& at, QmRTArchive& ar, int n) {
   return loaded;
 }
 
-// Where a compressed block's output goes: straight into the vector's block
-// for a small claim; otherwise into pieces, each at most as large as all
-// output before it, which are moved into the vector's block once the whole
-// claim has been decoded.
+// Where a compressed block's output goes: a room of the size the decoder
+// asks for. The room for the whole claim is the vector's fresh block; a
+// smaller one, asked for while the decoder cannot yet tell how far the block
+// decodes, is scratch, dropped at the next call.
 class ElementSink final : public QmInflateSink {
  public:
   explicit ElementSink(int n)
       : m_n(n), m_bytes(static_cast<std::uint64_t>(n) * kBytesPerElem) {}
 
-  unsigned char* Room(std::uint64_t produced, std::size_t* size) override {
-    if (m_bytes <= kDirectDecode) {
-      if (m_direct.elems() == 0) m_direct = Vec(m_n, nullptr, 0);
-      *size = static_cast<std::size_t>(m_bytes - produced);
-      return reinterpret_cast<unsigned char*>(&m_direct[0]) + produced;
+  unsigned char* Room(std::size_t size) override {
+    m_scratch.reset();
+    if (size < m_bytes) {
+      m_scratch.reset(new unsigned char[size]);
+      return m_scratch.get();
     }
-    if (produced >= m_end) {
-      const std::uint64_t want =
-          produced > kFirstDecodePiece ? produced : kFirstDecodePiece;
-      const auto k = static_cast<std::size_t>(
-          want < m_bytes - produced ? want : m_bytes - produced);
-      m_last = m_pieces.Add(k);
-      m_last_start = produced;
-      m_end = produced + k;
-    }
-    *size = static_cast<std::size_t>(m_end - produced);
-    return m_last + (produced - m_last_start);
+    m_loaded = Vec(m_n, nullptr, 0);
+    return reinterpret_cast<unsigned char*>(&m_loaded[0]);
   }
 
   // The vector holding every decoded byte. REQUIRES: the whole claim was
   // decoded.
-  Vec Take() {
-    if (m_bytes <= kDirectDecode) return m_direct;
-    assert(m_end == m_bytes);
-    Vec loaded(m_n, nullptr, 0);
-    m_pieces.MoveTo(reinterpret_cast<unsigned char*>(&loaded[0]));
-    return loaded;
-  }
+  Vec Take() { return m_loaded; }
 
  private:
   int m_n;
   std::uint64_t m_bytes;
-  Vec m_direct;
-  qmdata::detail::Pieces<unsigned char> m_pieces;
-  unsigned char* m_last = nullptr;  // the newest piece
-  std::uint64_t m_last_start = 0;   // the output byte it begins at
-  std::uint64_t m_end = 0;          // output bytes the pieces have room for
+  std::unique_ptr<unsigned char[]> m_scratch;
+  Vec m_loaded;
 };
 
 // A compressed record's raw and compressed lengths.
@@ -382,12 +354,12 @@ Vec LoadCompressedElements(RecordSteps& at, QmRTArchive& ar, int n) {
     return Vec();
   }
   if (packed == 0) return ZeroElements(at, n);
-  if (raw > packed * kDeflateMaxExpansion + kDeflateExpansionSlack) {
+  if (raw > qmdata::detail::DeflateMaxOutput(packed)) {
     const std::string found = Bytes(raw);
     at.Refuse(
         "a compressed block of " + Bytes(packed) + " cannot decode to " + found,
         "a raw length of at most " +
-            Bytes(packed * kDeflateMaxExpansion + kDeflateExpansionSlack),
+            Bytes(qmdata::detail::DeflateMaxOutput(packed)),
         found);
   }
   ElementSink sink(n);

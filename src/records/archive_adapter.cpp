@@ -115,15 +115,8 @@ QmInflated DecodeBlock(QmRTArchive& ar, std::uint32_t packed_len,
     return QmInflated::kRefused;
   }
   block.reset();
-  const auto* from = static_cast<const unsigned char*>(out);
-  for (std::uint64_t produced = 0; produced < raw_len;) {
-    std::size_t size = 0;
-    unsigned char* room = sink.Room(produced, &size);
-    const auto k = static_cast<std::size_t>(
-        std::min<std::uint64_t>(size, raw_len - produced));
-    std::memcpy(room, from + produced, k);
-    produced += k;
-  }
+  std::memcpy(sink.Room(static_cast<std::size_t>(raw_len)), out,
+              static_cast<std::size_t>(raw_len));
   return QmInflated::kDone;
 }
 

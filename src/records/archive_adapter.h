@@ -7,11 +7,12 @@
 // interface: m_storing, operator<< and operator>> for int and unsigned long,
 // WriteString, ReadString, Write, Read and CZLibCompression. Against the own
 // one the records move ints in blocks (rtarchive/bulk.h), learn how many
-// bytes a stream holds before trusting a claimed size, decode a compressed
-// block as it is read, and describe a failure by QmArchiveError's fields.
-// Against another, each int goes through the operators, and a compressed
-// block is read with one Read (as one Write wrote it, which such a library
-// may frame as one item) into a block of its full length and decoded by
+// bytes a stream holds before trusting a claimed size, read a compressed
+// block into memory that grows with the bytes and the output it really has,
+// and describe a failure by QmArchiveError's fields. Against another, each
+// int goes through the operators, and a compressed block is read with one
+// Read (as one Write wrote it, which such a library may frame as one item)
+// into a block of its full length and decoded by
 // CZLibCompression::Decompress.
 
 #ifndef QMDATA_SRC_RECORDS_ARCHIVE_ADAPTER_H_
