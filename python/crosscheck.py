@@ -140,8 +140,6 @@ def damaged_cases():
     bad_stream = bytearray(block)
     bad_stream[len(bad_stream) // 2] ^= 0x55
     bad_stream[-1] ^= 1
-    plain_z = "it reads as the plain form"
-    z_plain = "it reads as the compressed form"
     cases = [
         ("cut_plain", "vector", q.vector_record(e)[:-3],
          "truncated: the end tag needs 15 bytes, 12 remain",
@@ -203,26 +201,28 @@ def damaged_cases():
          "the element block needs 4294967292 bytes, the stream holds only 4"),
         ("qualtag_cut", "qualtag", b"\1\0", "truncated: the quality tag needs 4 bytes, 2 remain",
          "the value needs 4 bytes, 2 arrived (truncated)"),
-        # Read in another form or order than written: the reason says so.
+        # Read in another form or order than written: this module's reason
+        # says so; the C++ one gives the cause that its reader met.
         ("z_read_plain", "vector", z, "(it reads as the compressed form: name it vector:z)",
-         "exceeds the limit of 19 at byte offset 37 (%s" % z_plain),
+         "exceeds the limit of 19 at byte offset 37"),
         ("z_big_read_plain", "vector", q.vector_record(big, compressed=True),
          "the block of 100000 elements needs 400000 bytes, %d remain (it reads as the "
          "compressed form" % (len(q.vector_record(big, compressed=True)) - 25),
          "the element block needs 400000 bytes, the stream holds only %d (truncated) at "
-         "byte offset 25 (%s" % (len(q.vector_record(big, compressed=True)) - 25, z_plain)),
+         "byte offset 25" % (len(q.vector_record(big, compressed=True)) - 25)),
         ("plain_read_z", "vector:z", q.vector_record(e),
          "the raw length 3 is not 4 times the count 3 (it reads as the plain form",
-         "raw length 3 is not 4 x count 3 at byte offset 25 (%s" % plain_z),
+         "raw length 3 is not 4 x count 3 at byte offset 25"),
         ("big_plain_read_z", "vector:z", q.vector_record(big),
          "the raw length 0 is not 4 times the count 100000 (it reads as the plain form",
-         "raw length 0 is not 4 x count 100000 at byte offset 25 (%s" % plain_z),
+         "raw length 0 is not 4 x count 100000 at byte offset 25"),
         ("tag_first", "qualtag,slice", q.slice_record([2, 7, 11], 5, 10) + q.qualtag_record(True),
          "record 2 (slice) at byte offset 4: the slice version is 13, newer than the 1 this "
          "reader knows; the bytes there are a vector record's start tag (are the records "
          "named in the order the file holds them?)",
-         "slice record: version 13 is above 1; the bytes there are a vector record's start "
-         "tag at byte offset 4 (are the records read in the order they were written?)"),
+         "slice record: version 13 is above 1 at byte offset 4"),
+        ("slice_read_vector", "vector", q.slice_record([2, 7, 11], 5, 10),
+         'the start tag is "\\x0d"', 'tag "\\x0d" is not "<StartVector>" at byte offset 0'),
     ]
     return cases
 

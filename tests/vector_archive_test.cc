@@ -247,7 +247,8 @@ TEST(VectorArchive, CompressedRecordFraming) {
 TEST(VectorArchive, RejectsWrongTags) {
   const std::string good_end = "<EndVector>";
   for (bool compressed : {false, true}) {
-    for (const char* start : {"<startVector>", "<StartVector", "", "<Start"}) {
+    for (const char* start :
+         {"<startVector>", "<StartVector", "", "<Start", "<StartVector>x"}) {
       std::string r = Str(start) + Ints({1, 0});
       if (compressed) r += Ints({0, 0});
       r += Str("<EndVector>");
@@ -255,7 +256,8 @@ TEST(VectorArchive, RejectsWrongTags) {
       EXPECT_EQ(Load(v, r, compressed), -1) << start;
       EXPECT_TRUE(Elements(v) == (std::vector<int>{4, 5}));
     }
-    for (const char* end : {"<endVector>", "<EndVector", "<StartVector>"}) {
+    for (const char* end :
+         {"<endVector>", "<EndVector", "<StartVector>", "<EndVector>x"}) {
       std::string r = Str("<StartVector>") + Ints({1, 1});
       if (compressed) {
         const std::string block = Compress({9});

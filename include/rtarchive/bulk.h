@@ -42,16 +42,6 @@ class QMDATA_RTARCHIVE_EXPORT QmRTArchiveBulk {
   // trust it, before allocating for it.
   static std::int64_t BytesLeft(QmRTArchive& ar, std::uint64_t want);
 
-  // Reads again what ar has read: runs read(again, context) on a fresh
-  // loading archive over ar's stream, from `back` bytes before its read
-  // position, then puts the read position back. False, without running
-  // read, when the stream cannot seek there. read's exceptions pass
-  // through, the position put back first. Lets a failed loader tell what
-  // the bytes it refused read as instead.
-  static bool Reread(QmRTArchive& ar, std::uint64_t back,
-                     void (*read)(QmRTArchive& again, void* context),
-                     void* context);
-
   // How Inflate ended (rtarchive/inflate_sink.h); never kRefused.
   using Inflated = QmInflated;
   // Reads the packed_len bytes that follow (as Read would) and decodes them

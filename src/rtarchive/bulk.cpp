@@ -196,35 +196,6 @@ std::int64_t QmRTArchiveBulk::BytesLeft(QmRTArchive& ar, std::uint64_t want) {
   return left < 0 ? 0 : left;
 }
 
-bool QmRTArchiveBulk::Reread(QmRTArchive& ar, std::uint64_t back,
-                             void (*read)(QmRTArchive& again, void* context),
-                             void* context) {
-  std::streambuf* buf = ar.m_buf;
-  const std::streampos here = buf->pubseekoff(0, std::ios::cur, std::ios::in);
-  const std::streampos none(std::streamoff(-1));
-  if (here == none || static_cast<std::uint64_t>(std::streamoff(here)) < back ||
-      buf->pubseekpos(std::streamoff(here) - static_cast<std::streamoff>(back),
-                      std::ios::in) == none) {
-    return false;
-  }
-  class PutBack {
-   public:
-    PutBack(std::streambuf* b, std::streampos at) : m_buf(b), m_at(at) {}
-    PutBack(const PutBack&) = delete;
-    PutBack& operator=(const PutBack&) = delete;
-    ~PutBack() { m_buf->pubseekpos(m_at, std::ios::in); }
-
-   private:
-    std::streambuf* m_buf;
-    std::streampos m_at;
-  } put_back(buf, here);
-  std::istream in(buf);
-  QmRTArchive again(in);
-  again.m_convert_ints = ar.m_convert_ints;
-  read(again, context);
-  return true;
-}
-
 namespace {
 
 // True for a zlib header that asks for a preset dictionary (FDICT) and is
