@@ -182,7 +182,9 @@ uses_libcxx() {
 
 # same_example PRESET REFERENCE: the example's file of PRESET's build equals
 # REFERENCE's byte for byte and the Python reader decodes it; the records the
-# Python writer makes load (or are refused) in PRESET's build.
+# Python writer makes load (or are refused) in PRESET's build. A zlib
+# backend's file, dumped and written back (--write), is the same file: both
+# make zlib's level-6 stream.
 same_example() {
   local work=build/$1-example run
   read -ra run <<<"$(emulator "build/$1")"
@@ -192,6 +194,10 @@ same_example() {
   cmp "$work/$2.bin" "$work/$1.bin"
   echo "  the example's files of $1 and $2 are equal: $(stat -c %s "$work/$1.bin") bytes"
   python3 python/qmdata_format.py --records slice,vector:z,qualtag "$work/$1.bin" >"$work/$1.json"
+  if [ "$2" = zlib ]; then
+    python3 python/qmdata_format.py --write "$work/$1.json" "$work/$1-back.bin"
+    cmp "$work/$1.bin" "$work/$1-back.bin"
+  fi
   python3 python/crosscheck.py decode tests/data "$work/$1.bin"
   crosscheck_cases "$work/cases" timeout 600 "${run[@]}" "build/$1/tests/crosscheck_test"
 }

@@ -5,10 +5,9 @@
 # takes its place.
 #
 # The compressor writes and reads zlib streams in one call through
-# libdeflate, several times faster than zlib, where it is found
-# (QMDATA_COMPRESSION auto or libdeflate), and through zlib otherwise. Blocks
-# decoded while they are read, which one call cannot do, always go through
-# zlib's streaming decoder.
+# libdeflate where it is found (QMDATA_COMPRESSION auto or libdeflate), and
+# through zlib otherwise. Every block, whichever stream it is read from, is
+# decoded by that one backend (docs/FORMAT.md, "Compressed bytes").
 set(QMDATA_BACKEND "")
 if(QMDATA_COMPRESSION STREQUAL "auto" OR QMDATA_COMPRESSION STREQUAL "libdeflate")
   find_package(qmdata_libdeflate QUIET)  # cmake/Findqmdata_libdeflate.cmake

@@ -55,6 +55,10 @@ void RoundTrip(const std::string& path, QmDataSlice& slice,
   out << slice;
   measurements.ZipIn(out);  // the compressed vector record
   out << quality;
+  // A store returns once its bytes are in the stream's buffer; Flush()
+  // writes them out to the file, and throws QmArchiveError when the disk
+  // does not take them (full, or failing).
+  out.Flush();
   // A loading archive reads from the stream's read position; a file stream
   // has one position for reading and writing, now at the end.
   file.seekg(0);
@@ -62,6 +66,8 @@ void RoundTrip(const std::string& path, QmDataSlice& slice,
   in >> loaded_slice;
   loaded_measurements.UnzipOut(in);
   in >> loaded_quality;
+  // Closing checks the stream once more: it fails if anything written since
+  // the flush could not be written out.
   file.close();
   if (!file) throw std::runtime_error("cannot write the file");
 }

@@ -162,17 +162,22 @@ TEST(ArchivePrimitives, TransfersAgainstTheDirectionThrow) {
   unsigned long ul = 0;
   char buf[20];
   int ints[2];
+  struct : QmInflateSink {
+    unsigned char* Room(std::size_t) override { return nullptr; }
+  } sink;
   const std::function<void()> wrong[] = {
       [&] { loading << 1; },
       [&] { loading << 1ul; },
       [&] { loading.WriteString("x"); },
       [&] { loading.Write("x", 1); },
       [&] { QmRTArchiveBulk::WriteInts(loading, ints, 0); },
+      [&] { loading.Flush(); },
       [&] { storing >> i; },
       [&] { storing >> ul; },
       [&] { storing.ReadString(buf, 19); },
       [&] { storing.Read(buf, 1); },
       [&] { QmRTArchiveBulk::ReadInts(storing, ints, 2); },
+      [&] { QmRTArchiveBulk::Inflate(storing, 2, 4, sink); },
   };
   for (const auto& f : wrong) EXPECT_THROW(f(), QmArchiveError);
   EXPECT_EQ(s.str(), Bytes({1, 0, 0, 0, 2, 0, 0, 0}));

@@ -12,6 +12,7 @@
 #if defined(__linux__) && defined(__GLIBCXX__)
 #include <ext/stdio_filebuf.h>
 #include <pthread.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 #endif
 
@@ -87,11 +88,7 @@ TEST(RecordFailure, SaysWhatWhereAndWhy) {
        "bytes) at byte offset 33"},
       {kPlain, zip,
        "vector record: the end tag: a string of 4160249952 bytes exceeds the "
-       "limit of 19 at byte offset 37 (it reads as the compressed form: load "
-       "it with ZipIn)"},
-      {kZip, plain,
-       "vector record: raw length 2 is not 4 x count 3 at byte offset 25 (it "
-       "reads as the plain form: load it with Serialize(ar))"},
+       "limit of 19 at byte offset 37"},
       {kSlice, Ints({2}),
        "slice record: version 2 is above 1 at byte offset 0"},
       {kSlice, Ints({1}) + plain + Ints({1, 5}),
@@ -212,6 +209,16 @@ TEST(RecordFailure, NoStructuralBitFlipLoadsOtherValues) {
 }
 
 #if defined(__linux__) && defined(__GLIBCXX__)
+#if defined(__SANITIZE_ADDRESS__)
+// A forced unwind, unlike a throw, leaves the unwound frames' poison on the
+// thread's stack, which AddressSanitizer's own clearing before the next
+// noreturn call reports as an overflow. With use-after-return detection the
+// frames live on a side stack instead, and the thread's stack holds none.
+extern "C" const char* __asan_default_options() {
+  return "detect_stack_use_after_return=1";
+}
+#endif
+
 // Cancelling a thread blocked reading a record from a pipe unwinds it: the
 // record's handler lets the forced unwind pass instead of making it -1,
 // which would abort the process.
@@ -230,6 +237,8 @@ TEST(RecordFailure, CancelledLoadUnwindsItsThread) {
   };
   pthread_t t;
   ASSERT_EQ(pthread_create(&t, nullptr, load, &fds[0]), 0);
+  // Cancelled once the version is read: in or at the vector record's read.
+  for (int left = 4; left > 0; usleep(1000)) ioctl(fds[0], FIONREAD, &left);
   pthread_cancel(t);
   void* result = nullptr;
   ASSERT_EQ(pthread_join(t, &result), 0);

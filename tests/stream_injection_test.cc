@@ -9,6 +9,8 @@
 
 #include "stream_injection.h"
 
+#include <algorithm>
+#include <fstream>
 #include <functional>
 #include <initializer_list>
 #include <istream>
@@ -37,19 +39,25 @@ const int kNew[] = {10, 20, 30, 40, 50, 60, 70};
 const std::vector<int> kNewInts(std::begin(kNew), std::end(kNew));
 
 // Stores with a stream that takes k bytes, for every k up to the full
-// record; store(ar) stores a fixed object and checks it is unchanged.
+// record, and then flushes; a last row takes every byte but fails its sync,
+// which only the flush reports. store(ar) stores a fixed object and checks
+// it is unchanged.
 void StoreEveryPrefix(const std::string& full, Outcome on_failure,
                       const std::function<void(QmRTArchive&)>& store) {
-  for (std::size_t k = 0; k <= full.size(); ++k) {
+  for (std::size_t k = 0; k <= full.size() + 1; ++k) {
     SCOPED_TRACE(testing::Message() << "store, stream takes " << k);
+    const bool sync_fails = k > full.size();
+    const bool short_store = k < full.size();
     ExpectNoLeak<alloc_tracker::Scope>([&] {
-      LimitedSink sink(k);
+      LimitedSink sink(std::min(k, full.size()), sync_fails);
       std::ostream os(&sink);
       QmRTArchive ar(os);
       EXPECT_EQ(OutcomeOf([&] { store(ar); }),
-                k < full.size() ? on_failure : kCompleted);
+                short_store ? on_failure : kCompleted);
       EXPECT_EQ(sink.written(), full.substr(0, k));
-      EXPECT_EQ(os.bad(), k < full.size());
+      EXPECT_EQ(OutcomeOf([&] { ar.Flush(); }),
+                short_store || sync_fails ? kArchiveError : kCompleted);
+      EXPECT_EQ(os.bad(), short_store || sync_fails);
     });
   }
 }
@@ -148,6 +156,29 @@ TEST(StreamInjection, RangeAndQualityTag) {
     EXPECT_EQ(OutcomeOf([&] { ar >> tag; }), k < 4 ? kMinusOne : kCompleted);
     EXPECT_EQ(tag, k < 4 ? qmo_qual_bad : qmo_qual_good);
   });
+}
+
+// A store returns once its bytes are in the stream's buffer; a full device
+// shows at the flush, which names the bytes stored.
+TEST(StreamInjection, FullDeviceShowsAtFlush) {
+#ifndef __linux__
+  GTEST_SKIP() << "/dev/full is Linux's";
+#endif
+  std::ofstream full("/dev/full", std::ios::binary);
+  if (!full) GTEST_SKIP() << "no /dev/full";
+  QmRTArchive ar(full);
+  QmDataSlice slice(Vec(7, kNew, 0), 5, 10);
+  ar << slice;
+  EXPECT_TRUE(full.good());
+  std::string reason = "no throw";
+  try {
+    ar.Flush();
+  } catch (const QmArchiveError& e) {
+    reason = e.reason();
+  }
+  EXPECT_EQ(reason, "flush of the " + std::to_string(Stored(slice).size()) +
+                        " bytes stored (No space left on device) failed");
+  EXPECT_TRUE(full.bad());
 }
 
 TEST(StreamInjection, SliceRecord) {

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include <climits>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <initializer_list>
 #include <sstream>
 #include <string>
@@ -127,8 +129,8 @@ TEST(VectorArchive, LyingCountsStaySmall) {
   SKIP_UNLESS_ALLOCATIONS_TRACKED();
   // 49 bytes that claim 0x3FFFFFFF elements (4 GiB); a compressed record
   // whose lengths are consistent with that count and 16 MiB of block; 4 MiB
-  // of garbage claiming the same; and a real 12 MiB block, which a pipe
-  // decodes into pieces that grow with the output.
+  // of garbage claiming the same; and a real 12 MiB block, which is decoded
+  // into a room that grows with the output.
   const std::string plain =
       Str("<StartVector>") + Ints({1, 0x3FFFFFFF, 1, 2, 3, 4, 5, 6});
   ASSERT_EQ(plain.size(), 49u);
@@ -245,7 +247,8 @@ TEST(VectorArchive, CompressedRecordFraming) {
 TEST(VectorArchive, RejectsWrongTags) {
   const std::string good_end = "<EndVector>";
   for (bool compressed : {false, true}) {
-    for (const char* start : {"<startVector>", "<StartVector", "", "<Start"}) {
+    for (const char* start :
+         {"<startVector>", "<StartVector", "", "<Start", "<StartVector>x"}) {
       std::string r = Str(start) + Ints({1, 0});
       if (compressed) r += Ints({0, 0});
       r += Str("<EndVector>");
@@ -253,7 +256,8 @@ TEST(VectorArchive, RejectsWrongTags) {
       EXPECT_EQ(Load(v, r, compressed), -1) << start;
       EXPECT_TRUE(Elements(v) == (std::vector<int>{4, 5}));
     }
-    for (const char* end : {"<endVector>", "<EndVector", "<StartVector>"}) {
+    for (const char* end :
+         {"<endVector>", "<EndVector", "<StartVector>", "<EndVector>x"}) {
       std::string r = Str("<StartVector>") + Ints({1, 1});
       if (compressed) {
         const std::string block = Compress({9});
@@ -341,9 +345,11 @@ class CompressedLoad : public testing::Test {
            Ints({1, count, static_cast<int>(raw), static_cast<int>(packed)}) +
            block + Str("<EndVector>");
   }
-  // The load fails with -1 and leaves the vector as it was.
+  // The load fails with -1 and leaves the vector as it was, from memory
+  // and through a pipe.
   void Refused(const std::string& bytes) {
     EXPECT_EQ(Load(v, bytes, true), -1);
+    EXPECT_EQ(LoadFrom(Source::kPipe, v, bytes, true), -1);
     EXPECT_EQ(Elements(v), (std::vector<int>{8, 9}));
   }
   const std::string block3 = Compress({1, 2, 3});
@@ -357,6 +363,9 @@ TEST_F(CompressedLoad, RefusesDamage) {
   const unsigned long n = block3.size();
   const std::string block2 = Compress({1, 2});
   const unsigned long n2 = block2.size();
+  // A block longer than a pipe's first read, from a record's middle.
+  const std::string rec = Record(Pattern(2, 5000), true);
+  const std::string big = rec.substr(33, rec.size() - 33 - 15);
   const struct {
     const char* what;
     std::string bytes;
@@ -372,6 +381,8 @@ TEST_F(CompressedLoad, RefusesDamage) {
       {"length beyond the stream's end", Rec(3, 12, 1000, block3)},
       {"bytes after the stream, inside the length",
        Rec(3, 12, n + 1, block3 + "x")},
+      {"bytes after a stream longer than one read",
+       Rec(5000, 20000, big.size() + 2, big + "xy")},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -405,6 +416,54 @@ TEST_F(CompressedLoad, LongValidStreamLoads) {
     ASSERT_EQ(LoadFrom(src, loaded, bytes, true), 0);
     EXPECT_TRUE(Elements(loaded) == e);
   }
+}
+
+// Two records whose blocks break RFC 1951 only in ways that libdeflate
+// tolerates and zlib refuses: 65 zeros coded with the fixed-Huffman length
+// symbol 286, and one element whose code-length repeat runs past HLIT +
+// HDIST. Each gets the build's decoder's verdict from memory, from a file
+// and through a pipe read as std::cin reads one, in one piece or with a
+// pause before any byte of the block.
+TEST(VectorArchive, OneVerdictOnEveryPath) {
+  const char* const records[] = {
+      "0d0000003c5374617274566563746f723e0100000041000000040100000b00000078"
+      "9c6360180300010400010b0000003c456e64566563746f723e",
+      "0d0000003c5374617274566563746f723e0100000001000000040000003500000078"
+      "9c05c001010800000020000000000000000000000000000000000000000000000000"
+      "0000000000000080060408102000000400010b0000003c456e64566563746f723e"};
+  const std::string path = ::testing::TempDir() + "qmdata_one_verdict.bin";
+  for (const std::string hex : records) {
+    std::string bytes;
+    for (std::size_t i = 0; i < hex.size(); i += 2) {
+      bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    }
+    Vec reference;
+    const Outcome verdict = Load(reference, bytes, true);
+    EXPECT_EQ(verdict == kCompleted,
+              std::string(QMDATA_BACKEND_NAME) == "libdeflate");
+    const auto same = [&](std::istream& is, const std::string& how) {
+      QmRTArchive ar(is);
+      Vec v;
+      EXPECT_EQ(OutcomeOf([&] { v.ZipIn(ar); }), verdict) << how;
+      EXPECT_EQ(Elements(v), Elements(reference)) << how;
+    };
+    std::ofstream(path, std::ios::binary) << bytes;
+    std::ifstream file(path, std::ios::binary);
+    same(file, "file");
+#ifdef QMDATA_TEST_HAVE_PIPES
+    // Byte 33 starts the block; a pause at 0 is none.
+    const std::size_t end = 33 + static_cast<unsigned char>(bytes[29]);
+    for (std::size_t at = 0; at < end; at += at ? 1 : 33) {
+      for (bool synced : {true, false}) {
+        PipeFeed pipe(bytes, synced, at);
+        same(pipe.stream(),
+             (synced ? "synced cin, pause at " : "cin, pause at ") +
+                 std::to_string(at));
+      }
+    }
+#endif
+  }
+  std::remove(path.c_str());
 }
 
 // (It reads three ints, then finds no end tag.)

@@ -14,7 +14,10 @@
 //
 // The byte layout is fixed and identical on every platform (docs/FORMAT.md).
 // Every write reaches the stream's buffer when the call returns; the archive
-// keeps no buffer of its own. Every failure (a short read, a stream error, a
+// keeps no buffer of its own. A write that returned has put its bytes into
+// that buffer, not yet into the file: the buffer writes them out when it is
+// full, on Flush(), or when the stream is closed, and that is where a full
+// disk or a failed device shows. Every failure (a short read, a stream error, a
 // string longer than the reader's limit, a value too large for its field)
 // throws QmArchiveError, which names the failure and the byte offset counted
 // from where the archive started.
@@ -189,9 +192,16 @@ class QMDATA_RTARCHIVE_EXPORT QmRTArchive {
   // Reads exactly n raw bytes into data and returns n; fewer throws.
   unsigned Read(void* data, unsigned n);
 
+  // Makes the stream's buffer write out every byte stored so far (its
+  // pubsync). Throws QmArchiveError, and sets badbit, when that fails or the
+  // stream had already failed; its reason names the failure and the bytes
+  // stored. A storing archive's records never flush by themselves.
+  void Flush();
+
   // Every write of a loading archive and every read of a storing one throws
   // QmArchiveError before touching the stream (a loading archive on an
-  // std::fstream would otherwise overwrite the file it loads).
+  // std::fstream would otherwise overwrite the file it loads); so does
+  // Flush().
 
   // Bytes written or read so far.
   std::uint64_t Offset() const { return m_offset; }

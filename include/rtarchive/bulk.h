@@ -42,26 +42,17 @@ class QMDATA_RTARCHIVE_EXPORT QmRTArchiveBulk {
   // trust it, before allocating for it.
   static std::int64_t BytesLeft(QmRTArchive& ar, std::uint64_t want);
 
-  // Reads again what ar has read: runs read(again, context) on a fresh
-  // loading archive over ar's stream, from `back` bytes before its read
-  // position, then puts the read position back. False, without running
-  // read, when the stream cannot seek there. read's exceptions pass
-  // through, the position put back first. Lets a failed loader tell what
-  // the bytes it refused read as instead.
-  static bool Reread(QmRTArchive& ar, std::uint64_t back,
-                     void (*read)(QmRTArchive& again, void* context),
-                     void* context);
-
   // How Inflate ended (rtarchive/inflate_sink.h); never kRefused.
   using Inflated = QmInflated;
   // Reads the packed_len bytes that follow (as Read would) and decodes them
-  // as one zlib stream into `sink`, asking it for room as output arrives and
-  // never for more than raw_len bytes in all. The compressed bytes are taken
-  // a piece at a time, or used where the stream's buffer already holds them,
-  // so a decoder that fails early has read and kept little. Anything but
-  // kDone leaves the sink's contents unspecified and the read position
-  // somewhere inside the block. A short read throws QmArchiveError, and the
-  // sink's exceptions pass through.
+  // as one zlib stream into `sink`, which is asked for rooms of at most
+  // raw_len bytes (Room). The block is read whole before it is decoded (or
+  // used in place where the stream's buffer holds it), and decoded by the
+  // build's decoder alone, so its verdict does not depend on how its bytes
+  // arrived; while the stream cannot tell its length, the block grows with
+  // the bytes that arrive. Anything but kDone leaves the sink's contents
+  // unspecified. A short read throws QmArchiveError for the whole block, and
+  // the sink's exceptions pass through.
   static Inflated Inflate(QmRTArchive& ar, std::uint32_t packed_len,
                           std::uint64_t raw_len, QmInflateSink& sink);
 

@@ -9,15 +9,16 @@
 #define QMDATA_RTARCHIVE_INFLATE_SINK_H_
 
 #include <cstddef>
-#include <cstdint>
 
-// Takes a decoded block as it comes.
+// Holds a decoded block.
 class QmInflateSink {
  public:
-  // Room for the decoded bytes from byte `produced` of the block on: returns
-  // a buffer of *size > 0 bytes. It may throw (std::bad_alloc, say); Inflate
-  // passes the exception on.
-  virtual unsigned char* Room(std::uint64_t produced, std::size_t* size) = 0;
+  // A buffer of `size` > 0 bytes for the first `size` bytes of the decoded
+  // block. A later call asks for a larger one, which replaces it: what the
+  // earlier buffer held may be dropped. A call for the whole raw length is
+  // the last. It may throw (std::bad_alloc, say); Inflate passes the
+  // exception on.
+  virtual unsigned char* Room(std::size_t size) = 0;
 
   virtual ~QmInflateSink() = default;
 
@@ -32,7 +33,7 @@ class QmInflateSink {
 // How decoding a block of raw_len bytes ended.
 enum class QmInflated {
   kDone,              // one zlib stream of exactly raw_len bytes
-  kNotZlib,           // corrupt, or cut short within the block
+  kNotZlib,           // not a stream the build's decoder accepts
   kPresetDictionary,  // the stream asks for a dictionary it does not hold
   kLonger,            // it decodes to more than raw_len bytes
   kShorter,           // it decodes to fewer than raw_len bytes

@@ -39,8 +39,8 @@ QmRTArchive& operator>>(QmRTArchive& archive, qmo_qualtag& tag) {
     int value = 0;
     archive >> value;
     if (value != qmo_qual_bad && value != qmo_qual_good) {
-      const std::string v = std::to_string(value);
-      at.Refuse("0 or 1", "value " + v, "value " + v + " is neither 0 nor 1");
+      const std::string found = "value " + std::to_string(value);
+      at.Refuse(found + " is neither 0 nor 1", "0 or 1", found);
     }
     tag = static_cast<qmo_qualtag>(value);
   });

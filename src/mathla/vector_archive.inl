@@ -5,10 +5,10 @@
 // Loading reads the elements into a fresh local vector and puts it in place
 // (assigns it to this vector) only once every element is in, so a failed load
 // leaves the vector as it was and no element the input did not carry. Claims
-// are trusted only as far as the input backs them: a block is allocated at
-// once when it is small or the stream vouches for its bytes, and otherwise
-// grows with what arrives (plain records) or with what the compressed block
-// has actually decoded to (compressed records).
+// are trusted only as far as the input backs them (qmdata/claims.h): a block
+// is allocated at once when it is small or the stream vouches for its bytes,
+// and otherwise grows with what arrives (plain records) or with what the
+// compressed block has actually decoded to (compressed records).
 
 #include <bit>
 #include <cassert>
@@ -20,10 +20,11 @@
 #include <type_traits>
 
 #include "mathla/vector.h"
+#include "mathla/vector_limits.h"
+#include "qmdata/claims.h"
 #include "records/archive_adapter.h"
 #include "records/pieces.h"
 #include "records/record_failure.h"
-#include "records/record_items.h"
 #include "rtarchive/archive.h"
 #include "rtarchive/compression.h"
 
@@ -33,11 +34,7 @@ namespace {
 namespace vector_record {
 
 using Vec = vector<int>;
-using qmdata::detail::Bytes;
-using qmdata::detail::ReadTag;
 using qmdata::detail::RecordSteps;
-using qmdata::detail::RefuseDecoded;
-using qmdata::detail::RefuseUnlessHeld;
 
 constexpr char kStartTag[] = "<StartVector>";
 constexpr char kEndTag[] = "<EndVector>";
@@ -45,21 +42,10 @@ constexpr std::uint64_t kBytesPerElem = 4;
 // Claims of up to this many bytes get their block at once: a fixed amount,
 // whatever the stream can vouch for.
 constexpr std::uint64_t kSmallClaim = std::uint64_t{16} * 1024;
-// A compressed block that claims to decode to at most this many bytes is
-// decoded straight into the vector's fresh block. A larger claim is decoded
-// into pieces that grow with the output actually produced (the first of
-// kFirstDecodePiece bytes), so a load takes at most about this plus twice
-// the decoded bytes, whatever the block claims.
-constexpr std::uint64_t kDirectDecode = std::uint64_t{8} * 1024 * 1024;
-constexpr std::uint64_t kFirstDecodePiece = std::uint64_t{1} * 1024 * 1024;
 // A compressed record with a compressed length of 0 loads as count zeros;
 // such a record is 48 bytes whatever its count, so its count is capped at
 // 4 Mi elements (16 MiB of zeros).
 constexpr int kMaxZeroRecordCount = 4 * 1024 * 1024;
-// Deflate expands at most about 1032:1 (a 258-byte match costs at least two
-// bits), so packed_len bytes decode to at most packed_len * 1032 + 64.
-constexpr std::uint64_t kDeflateMaxExpansion = 1032;
-constexpr std::uint64_t kDeflateExpansionSlack = 64;
 
 // The raw block of a compressed record holds each element least significant
 // byte first. On a host that stores ints otherwise the elements are
@@ -80,15 +66,104 @@ void ConvertRawBlock(int* data, std::size_t n) {
   }
 }
 
+// --- checks ----------------------------------------------------------------
+
+// A tag is read into 20 bytes: at most 19 characters and the NUL.
+constexpr unsigned kTagLimit = 19;
+
+// "1 byte", "n bytes".
+std::string Bytes(std::uint64_t n) {
+  return std::to_string(n) + (n == 1 ? " byte" : " bytes");
+}
+
+// s as a quoted string, with control and non-ASCII bytes as \xHH.
+std::string Quoted(const char* s) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string q = "\"";
+  for (; *s != '\0'; ++s) {
+    const auto c = static_cast<unsigned char>(*s);
+    if (c < 0x20 || c >= 0x7F) {
+      q += "\\x";
+      q += kHex[c >> 4];
+      q += kHex[c & 0xF];
+    } else {
+      q += static_cast<char>(c);
+    }
+  }
+  return q + "\"";
+}
+
+// Refuses the tag `found` read where `tag` belongs.
+[[noreturn]] void RefuseTag(const RecordSteps& at, const char* tag,
+                            const char* found) {
+  const std::string want = Quoted(tag);
+  const std::string got = Quoted(found);
+  at.Refuse("tag " + got + " is not " + want, want, got);
+}
+
+// Reads a tag and refuses it unless it equals tag as a NUL-terminated string.
+// The comparison is of the tag's N bytes with its NUL against a zeroed
+// buffer: the same as strcmp, in a few loads instead of a call.
+template <std::size_t N>
+void ReadTag(const RecordSteps& at, QmRTArchive& ar, const char (&tag)[N]) {
+  static_assert(N <= kTagLimit + 1);
+  char buf[kTagLimit + 1] = {};
+  ar.ReadString(buf, kTagLimit);
+  if (std::memcmp(buf, tag, N) != 0) RefuseTag(at, tag, buf);
+}
+
+// Refuses a claim of `needed` bytes for `item` that the stream says it
+// cannot hold: `left` bytes (BytesLeft; -1 accepts any claim).
+void RefuseUnlessHeld(const RecordSteps& at, std::int64_t left,
+                      std::uint64_t needed, const char* item) {
+  if (left >= 0 && static_cast<std::uint64_t>(left) < needed) {
+    const std::string want = Bytes(needed);
+    at.Refuse(std::string(item) + " needs " + want +
+                  ", the stream holds only " + std::to_string(left) +
+                  " (truncated)",
+              want, Bytes(static_cast<std::uint64_t>(left)));
+  }
+}
+
+// Refuses a compressed block that did not decode to exactly raw bytes.
+void RefuseDecoded(const RecordSteps& at, QmInflated d, std::uint64_t raw) {
+  const char* what = "";
+  switch (d) {
+    case QmInflated::kDone:
+      return;
+    case QmInflated::kNotZlib:
+      what = "is not a complete zlib stream";
+      break;
+    case QmInflated::kPresetDictionary:
+      what = "is a zlib stream that needs a preset dictionary";
+      break;
+    case QmInflated::kLonger:
+      what = "decodes to more than the raw length";
+      break;
+    case QmInflated::kShorter:
+      what = "decodes to less than the raw length";
+      break;
+    case QmInflated::kTrailingBytes:
+      what = "holds bytes after the end of its zlib stream";
+      break;
+    case QmInflated::kRefused:
+      what = "was refused by the decompressor";
+      break;
+  }
+  const std::string bytes = Bytes(raw);
+  at.Refuse("the compressed block " + std::string(what) + " (" + bytes + ")",
+            "a zlib stream of " + bytes, "a block that " + std::string(what));
+}
+
 // --- storing ---------------------------------------------------------------
 
 void WriteHeader(RecordSteps& at, QmRTArchive& ar, int n) {
   // Such a count cannot come from a vector; refused before anything is
   // written, since no loader would accept the record.
   if (n >= kMaxElems) {
-    at.Refuse("a count below " + std::to_string(kMaxElems),
-              "count " + std::to_string(n),
-              "count " + std::to_string(n) + " is too large to store");
+    const std::string found = "count " + std::to_string(n);
+    at.Refuse(found + " is too large to store",
+              "a count below " + std::to_string(kMaxElems), found);
   }
   at.Item("the start tag");
   ar.WriteString(kStartTag);
@@ -129,7 +204,7 @@ void StoreCompressed(RecordSteps& at, QmRTArchive& ar, const int* data, int n) {
   void* packed = nullptr;
   // A record without its elements would load as zeros: refuse instead.
   if (!z.Compress(raw, raw_len, packed_len, &packed)) {
-    at.Refuse("", "", "the compressor failed on " + Bytes(raw_len));
+    at.Refuse("the compressor failed on " + Bytes(raw_len));
   }
   converted.reset();
   at.Item("the compressed length", 4);
@@ -154,10 +229,10 @@ int ReadHeader(RecordSteps& at, QmRTArchive& ar) {
   int n = 0;
   ar >> n;
   if (n >= kMaxElems) {
-    const std::string c = std::to_string(n);
-    at.Refuse("a count below " + std::to_string(kMaxElems), "count " + c,
-              "count " + c + " is not below " + std::to_string(kMaxElems) +
-                  " (a block of 4 GiB or more)");
+    const std::string found = "count " + std::to_string(n);
+    const std::string limit = std::to_string(kMaxElems);
+    at.Refuse(found + " is not below " + limit + " (a block of 4 GiB or more)",
+              "a count below " + limit, found);
   }
   return n;
 }
@@ -188,52 +263,34 @@ Vec ReadElements(RecordSteps& at, QmRTArchive& ar, int n) {
   return loaded;
 }
 
-// Where a compressed block's output goes: straight into the vector's block
-// for a small claim; otherwise into pieces, each at most as large as all
-// output before it, which are moved into the vector's block once the whole
-// claim has been decoded.
+// Where a compressed block's output goes: a room of the size the decoder
+// asks for. The room for the whole claim is the vector's fresh block; a
+// smaller one, asked for while the decoder cannot yet tell how far the block
+// decodes, is scratch, dropped at the next call.
 class ElementSink final : public QmInflateSink {
  public:
   explicit ElementSink(int n)
       : m_n(n), m_bytes(static_cast<std::uint64_t>(n) * kBytesPerElem) {}
 
-  unsigned char* Room(std::uint64_t produced, std::size_t* size) override {
-    if (m_bytes <= kDirectDecode) {
-      if (m_direct.elems() == 0) m_direct = Vec(m_n, nullptr, 0);
-      *size = static_cast<std::size_t>(m_bytes - produced);
-      return reinterpret_cast<unsigned char*>(&m_direct[0]) + produced;
+  unsigned char* Room(std::size_t size) override {
+    m_scratch.reset();
+    if (size < m_bytes) {
+      m_scratch.reset(new unsigned char[size]);
+      return m_scratch.get();
     }
-    if (produced >= m_end) {
-      const std::uint64_t want =
-          produced > kFirstDecodePiece ? produced : kFirstDecodePiece;
-      const auto k = static_cast<std::size_t>(
-          want < m_bytes - produced ? want : m_bytes - produced);
-      m_last = m_pieces.Add(k);
-      m_last_start = produced;
-      m_end = produced + k;
-    }
-    *size = static_cast<std::size_t>(m_end - produced);
-    return m_last + (produced - m_last_start);
+    m_loaded = Vec(m_n, nullptr, 0);
+    return reinterpret_cast<unsigned char*>(&m_loaded[0]);
   }
 
   // The vector holding every decoded byte. REQUIRES: the whole claim was
   // decoded.
-  Vec Take() {
-    if (m_bytes <= kDirectDecode) return m_direct;
-    assert(m_end == m_bytes);
-    Vec loaded(m_n, nullptr, 0);
-    m_pieces.MoveTo(reinterpret_cast<unsigned char*>(&loaded[0]));
-    return loaded;
-  }
+  Vec Take() { return m_loaded; }
 
  private:
   int m_n;
   std::uint64_t m_bytes;
-  Vec m_direct;
-  qmdata::detail::Pieces<unsigned char> m_pieces;
-  unsigned char* m_last = nullptr;  // the newest piece
-  std::uint64_t m_last_start = 0;   // the output byte it begins at
-  std::uint64_t m_end = 0;          // output bytes the pieces have room for
+  std::unique_ptr<unsigned char[]> m_scratch;
+  Vec m_loaded;
 };
 
 // A compressed record's raw and compressed lengths.
@@ -253,19 +310,19 @@ BlockLengths ReadBlockLengths(RecordSteps& at, QmRTArchive& ar, int n) {
   // Every writer stores count x 4, and 0 for no elements: a count that a
   // damaged byte turned to 0 or below is caught here, not loaded as empty.
   if (raw != claim) {
-    at.Refuse(Bytes(claim), Bytes(raw),
-              "raw length " + std::to_string(raw) +
+    at.Refuse("raw length " + std::to_string(raw) +
                   (n > 0 ? " is not 4 x count " : " is not 0 for count ") +
-                  std::to_string(n));
+                  std::to_string(n),
+              Bytes(claim), Bytes(raw));
   }
   at.Item("the compressed length", 4);
   unsigned long packed = 0;
   ar >> packed;
   // Another archive library's unsigned long may be wider than 32 bits.
   if (static_cast<std::uint64_t>(packed) > 0xFFFFFFFFu) {
-    at.Refuse("at most 4294967295 bytes", Bytes(packed),
-              "the compressed length " + std::to_string(packed) +
-                  " does not fit 32 bits");
+    at.Refuse("the compressed length " + std::to_string(packed) +
+                  " does not fit 32 bits",
+              "at most 4294967295 bytes", Bytes(packed));
   }
   at.Item("the compressed block", packed);
   if (packed > 0) {
@@ -279,11 +336,11 @@ BlockLengths ReadBlockLengths(RecordSteps& at, QmRTArchive& ar, int n) {
 // when compression failed.
 Vec ZeroElements(const RecordSteps& at, int n) {
   if (n > kMaxZeroRecordCount) {
-    at.Refuse("a count of at most " + std::to_string(kMaxZeroRecordCount),
-              "count " + std::to_string(n),
-              "a record without a compressed block holds at most " +
-                  std::to_string(kMaxZeroRecordCount) + " elements, not " +
-                  std::to_string(n));
+    const std::string limit = std::to_string(kMaxZeroRecordCount);
+    const std::string count = std::to_string(n);
+    at.Refuse("a record without a compressed block holds at most " + limit +
+                  " elements, not " + count,
+              "a count of at most " + limit, "count " + count);
   }
   Vec zeros(n, nullptr, 0);
   zeros.zero();
@@ -297,12 +354,13 @@ Vec LoadCompressedElements(RecordSteps& at, QmRTArchive& ar, int n) {
     return Vec();
   }
   if (packed == 0) return ZeroElements(at, n);
-  if (raw > packed * kDeflateMaxExpansion + kDeflateExpansionSlack) {
-    at.Refuse("a raw length of at most " +
-                  Bytes(packed * kDeflateMaxExpansion + kDeflateExpansionSlack),
-              Bytes(raw),
-              "a compressed block of " + Bytes(packed) + " cannot decode to " +
-                  Bytes(raw));
+  if (raw > qmdata::detail::DeflateMaxOutput(packed)) {
+    const std::string found = Bytes(raw);
+    at.Refuse(
+        "a compressed block of " + Bytes(packed) + " cannot decode to " + found,
+        "a raw length of at most " +
+            Bytes(qmdata::detail::DeflateMaxOutput(packed)),
+        found);
   }
   ElementSink sink(n);
   RefuseDecoded(at,
@@ -312,23 +370,6 @@ Vec LoadCompressedElements(RecordSteps& at, QmRTArchive& ar, int n) {
   Vec loaded = sink.Take();
   ConvertRawBlock(&loaded[0], static_cast<std::size_t>(n));
   return loaded;
-}
-
-// What a refused record reads as instead: a hint naming the other form
-// when the record's bytes, read again from its start, make a whole record
-// of that form; empty otherwise, or where the stream cannot seek.
-std::string OtherForm(QmRTArchive& ar, std::uint64_t consumed,
-                      bool compressed) {
-  if (ar.m_storing != 0) return "";
-  bool whole = false;
-  qmdata::detail::Reread(ar, consumed, [&](QmRTArchive& again) {
-    Vec other;
-    other.Serialize(again, !compressed);
-    whole = true;
-  });
-  if (!whole) return "";
-  return compressed ? "it reads as the plain form: load it with Serialize(ar)"
-                    : "it reads as the compressed form: load it with ZipIn";
 }
 
 }  // namespace vector_record
@@ -343,9 +384,6 @@ template <typename T>
 void vector<T>::Serialize(QmRTArchive& ar, bool compressed) {
   static_assert(std::is_same_v<T, int>, "the records hold 4-byte ints");
   using namespace vector_record;
-  const auto other_form = [&](std::uint64_t consumed) {
-    return OtherForm(ar, consumed, compressed);
-  };
   qmdata::detail::GuardRecord("vector record", ar, [&](RecordSteps& at) {
     if (ar.m_storing != 0) {
       if (compressed) {
@@ -371,7 +409,7 @@ void vector<T>::Serialize(QmRTArchive& ar, bool compressed) {
     loaded.nullinit();
     at.Item("the end tag");
     ReadTag(at, ar, kEndTag);
-  }, other_form);
+  });
 }
 
 template <typename T>

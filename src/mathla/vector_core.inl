@@ -10,14 +10,11 @@
 
 #include "mathla/lockword.h"
 #include "mathla/vector.h"
+#include "mathla/vector_limits.h"
 
 namespace QmMathLA {
 
 namespace {
-
-// Element counts from here on would not fit the element array's byte size in
-// 32 bits.
-constexpr int kMaxElems = 0x40000000;
 
 // index modulo n, brought into [0, n): a negative index counts from the end.
 // REQUIRES: n > 0.

@@ -1,14 +1,16 @@
 // SPDX-License-Identifier: MIT
-// The records' archive transfers: through qmdata's own archive library's
-// block transfers, or through another library's fixed archive interface
-// (QMDATA_OWN_ARCHIVE).
+// The records' archive transfers and the archive's failures in words:
+// through qmdata's own archive library's block transfers and error, or
+// through another library's fixed archive interface (QMDATA_OWN_ARCHIVE).
 
 #include "records/archive_adapter.h"
 
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <string>
 
+#include "records/record_failure.h"
 #include "rtarchive/compression.h"
 
 namespace qmdata::detail {
@@ -27,14 +29,35 @@ std::int64_t BytesLeft(QmRTArchive& ar, std::uint64_t want) {
   return QmRTArchiveBulk::BytesLeft(ar, want);
 }
 
-bool Reread(QmRTArchive& ar, std::uint64_t back,
-            const std::function<void(QmRTArchive&)>& read) {
-  return QmRTArchiveBulk::Reread(
-      ar, back,
-      [](QmRTArchive& again, void* f) {
-        (*static_cast<const std::function<void(QmRTArchive&)>*>(f))(again);
-      },
-      const_cast<std::function<void(QmRTArchive&)>*>(&read));  // NOLINT(cppcoreguidelines-pro-type-const-cast)
+bool DescribeArchiveError(const std::exception& e, const char* item,
+                          std::uint64_t size, RecordFault* fault) {
+  const auto* error = dynamic_cast<const QmArchiveError*>(&e);
+  if (error == nullptr) return false;
+  const std::string it = item;
+  if (error->stream_failed_before()) {
+    fault->sentence = "the stream was already in a failed state before " + it +
+                      " (a file that did not open, or an earlier failure)";
+  } else if (error->truncated()) {
+    // The error counts from the read that ran short; the reason counts from
+    // the item's first byte, where the item began at a known offset.
+    std::uint64_t needed = error->needed();
+    std::uint64_t arrived = error->arrived();
+    const long long at = fault->offset;
+    if (at >= 0 && error->offset() >= static_cast<std::uint64_t>(at)) {
+      const std::uint64_t before =
+          error->offset() - static_cast<std::uint64_t>(at);
+      needed = size != 0 ? size : before + needed;
+      arrived += before;
+    }
+    fault->expected = std::to_string(needed) + " bytes";
+    fault->found = std::to_string(arrived) + " bytes";
+    fault->sentence = it + " needs " + fault->expected + ", " +
+                      std::to_string(arrived) + " arrived (truncated)";
+  } else {
+    fault->sentence = it + ": " + error->reason();
+    fault->offset = static_cast<long long>(error->offset());
+  }
+  return true;
 }
 
 void SkipBlock(QmRTArchive& ar, std::uint32_t len) {
@@ -63,8 +86,8 @@ void ReadInts(QmRTArchive& ar, int* data, std::size_t n) {
 
 std::int64_t BytesLeft(QmRTArchive&, std::uint64_t) { return -1; }
 
-bool Reread(QmRTArchive&, std::uint64_t,
-            const std::function<void(QmRTArchive&)>&) {
+bool DescribeArchiveError(const std::exception&, const char*, std::uint64_t,
+                          RecordFault*) {
   return false;
 }
 
@@ -92,15 +115,8 @@ QmInflated DecodeBlock(QmRTArchive& ar, std::uint32_t packed_len,
     return QmInflated::kRefused;
   }
   block.reset();
-  const auto* from = static_cast<const unsigned char*>(out);
-  for (std::uint64_t produced = 0; produced < raw_len;) {
-    std::size_t size = 0;
-    unsigned char* room = sink.Room(produced, &size);
-    const auto k = static_cast<std::size_t>(
-        std::min<std::uint64_t>(size, raw_len - produced));
-    std::memcpy(room, from + produced, k);
-    produced += k;
-  }
+  std::memcpy(sink.Room(static_cast<std::size_t>(raw_len)), out,
+              static_cast<std::size_t>(raw_len));
   return QmInflated::kDone;
 }
 

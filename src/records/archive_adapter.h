@@ -1,28 +1,26 @@
 // SPDX-License-Identifier: MIT
 // The archive as the records of the value classes use it. Internal; not
-// installed.
-//
-// The records need only the archive library's fixed interface: m_storing,
-// operator<< and operator>> for int and unsigned long, WriteString,
-// ReadString, Write, Read, and CZLibCompression's Compress and Decompress.
-// The build says which archive library they are built against, with
+// installed. This file and archive_adapter.cpp are the only ones that differ
+// between archive libraries. The build names the library with
 // QMDATA_OWN_ARCHIVE (CMakeLists.txt): 1 for qmdata's own, 0 for another
-// one (-DQMDATA_RTARCHIVE_PACKAGE). Against the own one the same records
-// move their ints in blocks (rtarchive/bulk.h), learn how many bytes a
-// stream holds before trusting a claimed size, and decode a compressed
-// block as it is read. Against another one every element goes through
-// operator<< and operator>>, and a compressed block is read with one Read
-// (as it was written with one Write, which such a library may frame as one
-// item) and handed to CZLibCompression::Decompress; its length is then
-// allocated before it is read. This file and archive_adapter.cpp are the
-// ones that differ.
+// (-DQMDATA_RTARCHIVE_PACKAGE), of which the records use only the fixed
+// interface: m_storing, operator<< and operator>> for int and unsigned long,
+// WriteString, ReadString, Write, Read and CZLibCompression. Against the own
+// one the records move ints in blocks (rtarchive/bulk.h), learn how many
+// bytes a stream holds before trusting a claimed size, read a compressed
+// block into memory that grows with the bytes and the output it really has,
+// and describe a failure by QmArchiveError's fields. Against another, each
+// int goes through the operators, and a compressed block is read with one
+// Read (as one Write wrote it, which such a library may frame as one item)
+// into a block of its full length and decoded by
+// CZLibCompression::Decompress.
 
 #ifndef QMDATA_SRC_RECORDS_ARCHIVE_ADAPTER_H_
 #define QMDATA_SRC_RECORDS_ARCHIVE_ADAPTER_H_
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
+#include <exception>
 
 #include "rtarchive/archive.h"
 #include "rtarchive/inflate_sink.h"
@@ -35,6 +33,8 @@
 #endif
 
 namespace qmdata::detail {
+
+struct RecordFault;  // records/record_failure.h
 
 // The archive's byte offset of the next item; -1 where it does not tell.
 inline std::int64_t ArchiveOffset(const QmRTArchive& ar) {
@@ -54,13 +54,6 @@ void ReadInts(QmRTArchive& ar, int* data, std::size_t n);
 // can tell (at least `want`, or the exact count when fewer); -1 otherwise.
 std::int64_t BytesLeft(QmRTArchive& ar, std::uint64_t want);
 
-// Runs read on a fresh loading archive over ar's stream from `back` bytes
-// before its read position, then puts the position back; false where the
-// stream cannot seek (and always with another archive library). read's
-// exceptions pass through.
-bool Reread(QmRTArchive& ar, std::uint64_t back,
-            const std::function<void(QmRTArchive&)>& read);
-
 // Reads and drops the compressed block of len bytes that follows.
 void SkipBlock(QmRTArchive& ar, std::uint32_t len);
 
@@ -70,6 +63,12 @@ void SkipBlock(QmRTArchive& ar, std::uint32_t len);
 // sink exceptions pass through.
 QmInflated DecodeBlock(QmRTArchive& ar, std::uint32_t packed_len,
                        std::uint64_t raw_len, QmInflateSink& sink);
+
+// Where e is the archive library's own error, thrown while the record moved
+// `item` (`size` bytes where known), says so in *fault, whose offset is the
+// item's, and returns true; otherwise leaves *fault as it is.
+bool DescribeArchiveError(const std::exception& e, const char* item,
+                          std::uint64_t size, RecordFault* fault);
 
 }  // namespace qmdata::detail
 

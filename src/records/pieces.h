@@ -3,12 +3,11 @@
 // installed.
 //
 // A loader that cannot tell whether the stream holds a claimed number of
-// items reads them in pieces, each at most as large as all before it
-// together (from kFirstPiece bytes up to kLargestPiece), and only then makes
-// the one block they go into. So a short input that claims a huge count
-// fails after little allocation: memory stays within about twice the bytes
-// received, plus the first piece. A loader that sizes its pieces itself (by
-// what a compressed block has decoded to) adds them one by one with Add.
+// items reads them in pieces that grow by qmdata/claims.h's NextStep, each
+// as large as all before it together, and only then makes the one block
+// they go into. So a short input that claims a huge count fails after
+// little allocation: memory stays within about twice the bytes received,
+// plus the first piece.
 
 #ifndef QMDATA_SRC_RECORDS_PIECES_H_
 #define QMDATA_SRC_RECORDS_PIECES_H_
@@ -18,10 +17,9 @@
 #include <memory>
 #include <vector>
 
-namespace qmdata::detail {
+#include "qmdata/claims.h"
 
-constexpr std::size_t kFirstPiece = std::size_t{16} * 1024;
-constexpr std::size_t kLargestPiece = std::size_t{64} * 1024 * 1024;
+namespace qmdata::detail {
 
 template <typename E>
 class Pieces {
@@ -29,12 +27,12 @@ class Pieces {
   // Reads count items through read(E* dst, std::size_t n), piece by piece.
   template <typename Read>
   void Fill(std::size_t count, Read read) {
-    std::size_t next = kFirstPiece / sizeof(E);
     for (std::size_t got = 0; got < count;) {
+      const auto next =
+          static_cast<std::size_t>(NextStep(got * sizeof(E)) / sizeof(E));
       const std::size_t k = count - got < next ? count - got : next;
       read(Add(k), k);
       got += k;
-      if (next < kLargestPiece / sizeof(E)) next *= 2;
     }
   }
   // Appends a piece of k items and returns it.

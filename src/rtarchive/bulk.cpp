@@ -1,22 +1,20 @@
 // SPDX-License-Identifier: MIT
 // QmRTArchiveBulk: int arrays, the stream's remaining bytes and compressed
-// blocks decoded as they are read.
+// blocks.
 
 #include "rtarchive/bulk.h"
 
-#define ZLIB_CONST
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <ios>
 #include <istream>
 #include <memory>
 #include <new>
-#include <optional>
 #include <streambuf>
 #include <string>
 
-#include <zlib.h>
-
+#include "qmdata/claims.h"
 #include "rtarchive/byteorder.h"
 #include "rtarchive/codec.h"
 
@@ -31,12 +29,13 @@ using qmdata::detail::kFixed32Size;
 constexpr std::size_t kIntPiece = std::size_t{1} << 24;
 // Ints converted per sputn (sgetn) where the byte order needs converting.
 constexpr std::size_t kConvertPiece = 1024;
-// Compressed bytes read per step when a block is decoded as it arrives.
-constexpr std::size_t kInflateChunk = std::size_t{16} * 1024;
-// A block that the stream vouches for and that is at most this long is read
-// whole and decoded in one call, when the sink offers all of the output at
-// once.
-constexpr std::uint32_t kWholeBlockLimit = 8u * 1024 * 1024;
+// A compressed block's output gets a room of its whole raw length at once
+// up to this size. A larger claim starts with a room of this size, which
+// grows by qmdata::detail::NextStep only when the decoder runs out of it,
+// each time decoding the block again from its start: what is held follows
+// what the block really decodes to, and the decoding repeated is at most
+// about once more the output.
+constexpr std::uint64_t kFirstRoom = std::uint64_t{8} * 1024 * 1024;
 
 }  // namespace
 
@@ -109,8 +108,41 @@ struct QmRTArchiveBulk::Impl {
     return reinterpret_cast<const unsigned char*>(g);
   }
 
-  static void Get(QmRTArchive& ar, void* data, std::size_t n) {
-    ar.GetBytes(data, n, "read of a compressed block");
+  // Reads the next n bytes into a block of their own: at once where the
+  // stream tells that it holds them (BytesLeft), else into a block that grows
+  // by NextStep as they arrive. A short read throws for the whole block, with
+  // the bytes that arrived.
+  static std::unique_ptr<unsigned char[]> ReadBlock(QmRTArchive& ar,
+                                                    std::uint32_t n) {
+    const std::uint64_t start = ar.m_offset;
+    std::uint64_t size = n;
+    if (BytesLeft(ar, n) < static_cast<std::int64_t>(n)) {
+      size = std::min<std::uint64_t>(n, qmdata::detail::NextStep(0));
+    }
+    std::unique_ptr<unsigned char[]> block(
+        new unsigned char[size == 0 ? 1 : static_cast<std::size_t>(size)]);
+    for (std::uint64_t got = 0; got < n;) {
+      if (got == size) {  // full: move to one twice as large
+        const std::uint64_t grown =
+            std::min<std::uint64_t>(n, size + qmdata::detail::NextStep(size));
+        std::unique_ptr<unsigned char[]> larger(
+            new unsigned char[static_cast<std::size_t>(grown)]);
+        std::memcpy(larger.get(), block.get(), got);
+        block = std::move(larger);
+        size = grown;
+      }
+      const auto want = static_cast<std::streamsize>(
+          std::min<std::uint64_t>(size - got, kIntPiece * kFixed32Size));
+      const std::streamsize read =
+          ar.m_buf->sgetn(reinterpret_cast<char*>(block.get() + got), want);
+      if (read > 0) got += static_cast<std::uint64_t>(read);
+      if (read != want) {
+        ar.m_offset = start;
+        ar.Fail("read of a compressed block", n, got);
+      }
+    }
+    ar.m_offset = start + n;
+    return block;
   }
 };
 
@@ -164,140 +196,18 @@ std::int64_t QmRTArchiveBulk::BytesLeft(QmRTArchive& ar, std::uint64_t want) {
   return left < 0 ? 0 : left;
 }
 
-bool QmRTArchiveBulk::Reread(QmRTArchive& ar, std::uint64_t back,
-                             void (*read)(QmRTArchive& again, void* context),
-                             void* context) {
-  std::streambuf* buf = ar.m_buf;
-  const std::streampos here = buf->pubseekoff(0, std::ios::cur, std::ios::in);
-  const std::streampos none(std::streamoff(-1));
-  if (here == none || static_cast<std::uint64_t>(std::streamoff(here)) < back ||
-      buf->pubseekpos(std::streamoff(here) - static_cast<std::streamoff>(back),
-                      std::ios::in) == none) {
-    return false;
-  }
-  class PutBack {
-   public:
-    PutBack(std::streambuf* b, std::streampos at) : m_buf(b), m_at(at) {}
-    PutBack(const PutBack&) = delete;
-    PutBack& operator=(const PutBack&) = delete;
-    ~PutBack() { m_buf->pubseekpos(m_at, std::ios::in); }
-
-   private:
-    std::streambuf* m_buf;
-    std::streampos m_at;
-  } put_back(buf, here);
-  std::istream in(buf);
-  QmRTArchive again(in);
-  again.m_convert_ints = ar.m_convert_ints;
-  read(again, context);
-  return true;
-}
-
 namespace {
 
-// zlib's inflate state for one block; inflateEnd whatever happens.
-class InflateStream {
- public:
-  InflateStream() {
-    if (inflateInit(&m_z) != Z_OK) throw std::bad_alloc();
-  }
-  ~InflateStream() { inflateEnd(&m_z); }
-  InflateStream(const InflateStream&) = delete;
-  InflateStream& operator=(const InflateStream&) = delete;
-  z_stream& z() { return m_z; }
-
- private:
-  z_stream m_z{};
-};
-
-// Where inflate writes next: the rooms the sink gives, up to raw_len bytes
-// in all, then a spare byte, whose use means the stream is too long.
-class OutputWindow {
- public:
-  // `room` (room_size bytes) is the sink's room for the block's first byte,
-  // or null when it has not been asked yet.
-  OutputWindow(std::uint64_t raw_len, QmInflateSink& sink, unsigned char* room,
-               std::size_t room_size)
-      : m_raw_len(raw_len), m_sink(sink), m_room(room), m_room_size(room_size) {}
-
-  // Gives z the next room once the current one is full.
-  void Refill(z_stream& z) {
-    if (z.avail_out != 0) return;
-    if (m_produced == m_raw_len) {
-      z.next_out = &m_spare;
-      z.avail_out = 1;
-      return;
-    }
-    if (m_room == nullptr) m_room = m_sink.Room(m_produced, &m_room_size);
-    z.next_out = m_room;
-    z.avail_out = static_cast<uInt>(std::min<std::uint64_t>(
-        {m_room_size, m_raw_len - m_produced, UINT_MAX}));
-    m_room = nullptr;  // used up once this window is full
-  }
-  bool IntoSpare(const z_stream& z) const { return z.next_out == &m_spare; }
-  void Count(uInt written) { m_produced += written; }
-  // Bytes of output before the current room's start.
-  std::uint64_t produced() const { return m_produced; }
-
- private:
-  std::uint64_t m_raw_len;
-  QmInflateSink& m_sink;
-  unsigned char* m_room;
-  std::size_t m_room_size;
-  std::uint64_t m_produced = 0;
-  unsigned char m_spare = 0;
-};
-
-// What an inflate return code other than Z_STREAM_END means: how decoding
-// ended, or nothing while it goes on. all_given: zlib has been given the
-// whole block.
-std::optional<QmInflated> Verdict(int rc, bool all_given) {
-  if (rc == Z_NEED_DICT) return QmInflated::kPresetDictionary;
-  if (rc == Z_MEM_ERROR) throw std::bad_alloc();
-  if (rc != Z_OK && rc != Z_BUF_ERROR) return QmInflated::kNotZlib;
-  // No progress with all of the block given: it was cut short.
-  if (rc == Z_BUF_ERROR && all_given) return QmInflated::kNotZlib;
-  return std::nullopt;
-}
-
-// Decodes a block of packed_len bytes as one zlib stream into `out`: from
-// `in` when it holds them all, else a chunk at a time through
-// read(chunk, n).
-template <typename Read>
-QmInflated InflateStreaming(Read read, const unsigned char* in,
-                            std::uint32_t packed_len, std::uint64_t raw_len,
-                            OutputWindow& out) {
-  InflateStream stream;
-  z_stream& z = stream.z();
-  std::uint64_t left = packed_len;  // bytes of the block not yet read
-  unsigned char chunk[kInflateChunk];
-  if (in != nullptr) {
-    z.next_in = in;
-    z.avail_in = packed_len;
-    left = 0;
-  }
-  for (;;) {
-    if (z.avail_in == 0 && left > 0) {
-      const auto n =
-          static_cast<uInt>(std::min<std::uint64_t>(left, sizeof chunk));
-      read(chunk, n);
-      z.next_in = chunk;
-      z.avail_in = n;
-      left -= n;
-    }
-    out.Refill(z);
-    const bool into_spare = out.IntoSpare(z);
-    const uInt before = z.avail_out;
-    const int rc = inflate(&z, Z_NO_FLUSH);
-    if (into_spare && z.avail_out != before) return QmInflated::kLonger;
-    if (!into_spare) out.Count(before - z.avail_out);
-    if (rc == Z_STREAM_END) break;
-    if (const auto ended = Verdict(rc, z.avail_in == 0 && left == 0)) {
-      return *ended;
-    }
-  }
-  if (z.avail_in != 0 || left != 0) return QmInflated::kTrailingBytes;
-  return out.produced() == raw_len ? QmInflated::kDone : QmInflated::kShorter;
+// True for a zlib header that asks for a preset dictionary (FDICT) and is
+// otherwise valid: deflate (CM 8), a window of at most 32 KiB, and its
+// check. Neither decoder has the dictionary, so such a stream is refused;
+// this only tells why.
+bool AsksForDictionary(const unsigned char* in, std::uint32_t n) {
+  if (n < 2) return false;
+  const unsigned cmf = in[0];
+  const unsigned flg = in[1];
+  return (cmf & 0x0F) == 8 && (cmf >> 4) <= 7 && (cmf * 256 + flg) % 31 == 0 &&
+         (flg & 0x20) != 0;
 }
 
 }  // namespace
@@ -307,32 +217,37 @@ QmRTArchiveBulk::Inflated QmRTArchiveBulk::Inflate(QmRTArchive& ar,
                                                    std::uint64_t raw_len,
                                                    QmInflateSink& sink) {
   if (ar.m_storing != 0) ar.RefuseDirection("read of a compressed block");
-  // The compressed bytes: in place when the get area holds the block, else
-  // read whole when the stream vouches for a short one, else a chunk at a
-  // time while decoding.
+  // The whole block is at hand before it is decoded, in place where the
+  // get area holds it: the verdict is the decoder's on these bytes alone,
+  // however they arrived.
+  std::unique_ptr<unsigned char[]> held;
   const unsigned char* in = Impl::TakeInPlace(ar, packed_len);
-  std::size_t room_size = 0;
-  unsigned char* room = raw_len > 0 ? sink.Room(0, &room_size) : nullptr;
-  std::unique_ptr<unsigned char[]> whole;
-  if (in == nullptr && room_size >= raw_len && packed_len <= kWholeBlockLimit &&
-      BytesLeft(ar, packed_len) >= static_cast<std::int64_t>(packed_len)) {
-    whole.reset(new unsigned char[packed_len == 0 ? 1 : packed_len]);
-    Impl::Get(ar, whole.get(), packed_len);
-    in = whole.get();
+  if (in == nullptr) {
+    held = Impl::ReadBlock(ar, packed_len);
+    in = held.get();
   }
-  // All of the output at once and all of the input at hand: one call to the
-  // backend's decoder, the fast path. Only its failures are decoded again
-  // as a stream, which tells them apart.
-  if (in != nullptr && room_size >= raw_len) {
+  if (AsksForDictionary(in, packed_len)) return Inflated::kPresetDictionary;
+  qmdata::detail::ZlibCodec codec;
+  std::uint64_t room = std::min(raw_len, kFirstRoom);
+  for (;;) {
     unsigned char none = 0;
-    qmdata::detail::ZlibCodec codec;
-    if (codec.DecompressTo(in, packed_len, room != nullptr ? room : &none,
-                           raw_len)) {
-      return Inflated::kDone;
+    unsigned char* out =
+        room == 0 ? &none : sink.Room(static_cast<std::size_t>(room));
+    std::size_t used = 0;
+    std::size_t written = 0;
+    switch (codec.Decode(in, packed_len, out, static_cast<std::size_t>(room),
+                         &used, &written)) {
+      case qmdata::detail::DecodeEnd::kStreamEnd:
+        if (used != packed_len) return Inflated::kTrailingBytes;
+        return written == raw_len ? Inflated::kDone : Inflated::kShorter;
+      case qmdata::detail::DecodeEnd::kNoRoom:
+        if (room == raw_len) return Inflated::kLonger;
+        room = std::min(raw_len, room + qmdata::detail::NextStep(room));
+        break;
+      case qmdata::detail::DecodeEnd::kNoMemory:
+        throw std::bad_alloc();
+      case qmdata::detail::DecodeEnd::kBadData:
+        return Inflated::kNotZlib;
     }
   }
-  OutputWindow out(raw_len, sink, room, room_size);
-  return InflateStreaming(
-      [&ar](unsigned char* chunk, uInt n) { Impl::Get(ar, chunk, n); }, in,
-      packed_len, raw_len, out);
 }

@@ -2,10 +2,12 @@
 // The zlib-stream codec through zlib itself, the fallback where libdeflate
 // is not packaged.
 
+#define ZLIB_CONST
 #include <zlib.h>
 
 #include <cassert>
 #include <climits>
+#include <cstddef>
 
 #include "rtarchive/codec.h"
 
@@ -33,17 +35,23 @@ unsigned long ZlibCodec::CompressTo(const void* in, unsigned long in_len,
              : 0;
 }
 
-bool ZlibCodec::DecompressTo(const void* in, unsigned long in_len, void* out,
-                             unsigned long raw_len) {
+DecodeEnd ZlibCodec::Decode(const void* in, std::size_t in_len, void* out,
+                            std::size_t room, std::size_t* used,
+                            std::size_t* written) {
   assert(in != nullptr && out != nullptr);
   z_stream z{};
-  if (inflateInit(&z) != Z_OK) return false;
-  z.next_in = static_cast<Bytef*>(const_cast<void*>(in));
+  const int init = inflateInit(&z);
+  if (init != Z_OK) {
+    return init == Z_MEM_ERROR ? DecodeEnd::kNoMemory : DecodeEnd::kBadData;
+  }
+  z.next_in = static_cast<const Bytef*>(in);
   z.next_out = static_cast<Bytef*>(out);
-  unsigned long in_left = in_len;
-  unsigned long out_left = raw_len;
+  std::size_t in_left = in_len;
+  std::size_t out_left = room;
   int rc = Z_OK;
-  // avail_in and avail_out are 32-bit: feed larger blocks in pieces.
+  // avail_in and avail_out are 32-bit: larger blocks go in pieces. The whole
+  // output lies in one buffer, so a match may reach back over all of it, as
+  // with one call.
   while (rc == Z_OK) {
     if (z.avail_in == 0) {
       z.avail_in = in_left > UINT_MAX ? UINT_MAX : static_cast<uInt>(in_left);
@@ -56,11 +64,14 @@ bool ZlibCodec::DecompressTo(const void* in, unsigned long in_len, void* out,
     }
     rc = inflate(&z, Z_NO_FLUSH);
   }
-  // Z_BUF_ERROR: truncated input, or more output than raw_len.
-  const bool ok = rc == Z_STREAM_END && z.avail_in == 0 && in_left == 0 &&
-                  z.avail_out == 0 && out_left == 0;
+  *used = in_len - in_left - z.avail_in;
+  *written = room - out_left - z.avail_out;
+  const bool full = z.avail_out == 0 && out_left == 0;
   inflateEnd(&z);
-  return ok;
+  if (rc == Z_STREAM_END) return DecodeEnd::kStreamEnd;
+  if (rc == Z_MEM_ERROR) return DecodeEnd::kNoMemory;
+  // Z_BUF_ERROR: no progress, for want of output room or of input.
+  return rc == Z_BUF_ERROR && full ? DecodeEnd::kNoRoom : DecodeEnd::kBadData;
 }
 
 }  // namespace qmdata::detail

@@ -10,21 +10,18 @@
 #include <new>
 #include <vector>
 
+#include "qmdata/claims.h"
 #include "rtarchive/codec.h"
 
 namespace {
 
-// Deflate cannot expand data by more than about 1032:1 (a 258-byte match
-// costs at least two bits), so a stream of packed_len bytes decodes to at
-// most packed_len * 1032 + 64 bytes; a claim beyond that is refused before
-// its block is allocated.
-constexpr std::uint64_t kDeflateMaxExpansion = 1032;
-constexpr std::uint64_t kDeflateExpansionSlack = 64;
-
+// A raw length beyond deflate's largest expansion of packed_len bytes is
+// refused before its block is allocated.
 bool RawLengthPossible(std::uint64_t packed_len, std::uint64_t raw_len) {
+  using qmdata::detail::kDeflateMaxExpansion;
   if (packed_len == 0) return false;  // every stream has a header
   return packed_len >= UINT64_MAX / kDeflateMaxExpansion ||
-         raw_len <= packed_len * kDeflateMaxExpansion + kDeflateExpansionSlack;
+         raw_len <= qmdata::detail::DeflateMaxOutput(packed_len);
 }
 
 }  // namespace

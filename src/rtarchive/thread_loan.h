@@ -2,9 +2,10 @@
 // A per-thread spare of some costly object, lent to one borrower at a time.
 // Internal; not installed.
 //
-// libdeflate's level-6 compressor takes longer to set up than compressing a
-// few KiB, and callers make one CZLibCompression per record; so each thread
-// keeps one spare between objects. An object borrows the spare on first use
+// Making libdeflate's level-6 compressor allocates and clears its hash
+// tables, work that does not shrink with the block, and callers make one
+// CZLibCompression per record, however small; so each thread keeps one
+// spare between objects. An object borrows the spare on first use
 // and gives it back (or frees it, when the thread already has one) when
 // destroyed.
 //
