@@ -2,15 +2,17 @@
 # SPDX-License-Identifier: MIT
 # The consumer programs (tests/consumer) against qmdata as a user's project
 # gets it: shared install, static installs with libdeflate and with zlib
-# (BUILD_TESTING=OFF builds no test), add_subdirectory, FetchContent from
-# HEAD. Every way runs; any failure fails.   .ci/consumers.sh [scratch dir]
+# (BUILD_TESTING=OFF builds no test), add_subdirectory with no build type,
+# FetchContent from HEAD; with the installs, the mistakes that must not
+# compile (g++ and clang++). Every way runs; any failure fails.
+#   .ci/consumers.sh [scratch dir]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 src=$PWD
 work=${1:-$src/build/consumers}
 # shellcheck source=.ci/lib.sh
 . .ci/lib.sh
-need_packages cmake ninja-build g++ pkg-config zlib1g-dev libdeflate-dev git
+need_packages cmake ninja-build g++ clang pkg-config zlib1g-dev libdeflate-dev git
 rm -rf "$work" && mkdir -p "$work"
 
 installed() {  # NAME BACKEND CMAKE-ARGS...: build, install and consume
@@ -30,12 +32,18 @@ installed() {  # NAME BACKEND CMAKE-ARGS...: build, install and consume
   grep -q "compression backend: $backend" "$dir-consumer.out"
 }
 
+# With no build type, qmdata's own sources compile with the Release flags.
+untyped_subdirectory() {
+  tests/consumer/run.sh --subdirectory "$src" "$work/subdirectory" -DBUILD_SHARED_LIBS=OFF
+  grep -q -- "-O3 -DNDEBUG .*vector\.cpp" <<<"$(ninja -C "$work/subdirectory/cmake" -t commands qmdata)" ||
+    { echo "add_subdirectory: qmdata compiled without the Release flags" >&2; return 1; }
+}
+
 STEP_KEEP_GOING=1
 step "shared install" installed shared libdeflate -DBUILD_SHARED_LIBS=ON
 step "static install, libdeflate" installed static-libdeflate libdeflate -DBUILD_SHARED_LIBS=OFF
 step "static install, zlib" installed static-zlib zlib -DBUILD_SHARED_LIBS=OFF
-step "add_subdirectory (static)" tests/consumer/run.sh --subdirectory "$src" \
-  "$work/subdirectory" -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=OFF
+step "add_subdirectory (static, no build type)" untyped_subdirectory
 step "FetchContent (shared)" tests/consumer/run.sh --fetchcontent "$src" \
   "$work/fetchcontent" -DCMAKE_BUILD_TYPE=Release
 rc=$((STEP_FAILURES > 0))

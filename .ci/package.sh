@@ -10,7 +10,7 @@ export DEBIAN_FRONTEND=noninteractive
 # shellcheck source=.ci/lib.sh
 source .ci/lib.sh
 # cpack's shlibdeps step runs dpkg-shlibdeps, which dpkg-dev provides.
-need_packages cmake ninja-build g++ dpkg-dev
+need_packages cmake ninja-build g++ clang pkg-config dpkg-dev
 rm -rf "$build" && mkdir -p "$build"
 build=$(cd "$build" && pwd)  # apt-get needs a path to the .deb, not a name
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \

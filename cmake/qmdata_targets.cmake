@@ -32,6 +32,13 @@ function(qmdata_compile_properties target building)
   if(NOT BUILD_SHARED_LIBS)
     target_compile_definitions(${target} PUBLIC QMDATA_STATIC)
   endif()
+  # With no build type (a single-configuration generator, and neither this
+  # project nor a parent chose one) CMake adds no optimisation flag at all,
+  # and the element loops would run unoptimised. qmdata's own sources then
+  # compile with the Release configuration's flags; a build type that is
+  # set, and every source outside qmdata, keep what was chosen.
+  separate_arguments(_release NATIVE_COMMAND "${CMAKE_CXX_FLAGS_RELEASE}")
+  target_compile_options(${target} PRIVATE "$<$<STREQUAL:$<CONFIG>,>:${_release}>")
   set_target_properties(${target} PROPERTIES
     CXX_VISIBILITY_PRESET hidden
     VISIBILITY_INLINES_HIDDEN ON

@@ -45,7 +45,7 @@ class QMDATA_EXPORT QmDataRange {
   int end() const;
   static int GetVersion() { return 1; }
 
-  // One line; width -1 selects the default layout.
+  // One line ending in a newline; width -1 selects the default layout.
   void Print(std::ostream& stream, int width);
   void Print(std::ostream& stream, int width) const;
   // The range record (1, start, length); the archive picks the direction.

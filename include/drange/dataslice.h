@@ -6,6 +6,8 @@
 //   QmDataSlice s(QmMathLA::vector<int>(3, vars, 0), 5, 10);
 //   std::cout << s;
 //   // "Start:\t     5\tLength:\t    10\tVars:\t  2\t  7\t 11\n"
+//   std::cout << QmDataSlice();
+//   // "Start:\t     0\tLength:\t     1\tVars:\t<all>\n"
 //
 // The list is a QmMathLA::vector<int> and follows its sharing rules: copies
 // made with the flag 0 and assignments share the list's block.
@@ -51,7 +53,9 @@ class QMDATA_EXPORT QmDataSlice {
   void Clear();
   static int GetVersion() { return 1; }
 
-  // One line; width -1 selects the default layout.
+  // One line ending in a newline: the range, then the list as the vector's
+  // print gives it, or "<all>" for the empty list. Width -1 selects the
+  // default layout.
   void Print(std::ostream& stream, int width);
   void Print(std::ostream& stream, int width) const;
   // The slice record: 1, the list's plain vector record, the range record.

@@ -173,24 +173,31 @@ class QMDATA_TEMPLATE vector {
   vector& operator/=(const T& divisor);
 
   // Value forms: a deep copy of this vector with the compound rule applied.
-  [[nodiscard]] vector operator+(const vector& other);
-  [[nodiscard]] vector operator+(const rowcol<T>& view);
-  [[nodiscard]] vector operator-(const vector& other);
-  [[nodiscard]] vector operator-(const rowcol<T>& view);
-  [[nodiscard]] vector operator^(const vector& other);
-  [[nodiscard]] vector operator^(const rowcol<T>& view);
-  [[nodiscard]] vector operator*(const T& factor);
-  [[nodiscard]] vector operator/(const T& divisor);
+  // Like the dot products, they are non-const members; for a const left
+  // operand c, apply them to a sharing copy, QmMathLA::vector<int>(c), which
+  // copies no element. The compiler shows a candidate's own line when the
+  // call fails, so each line says so.
+  // clang-format off
+  [[nodiscard]] vector operator+(const vector& other);   // const c: QmMathLA::vector<int>(c) + b
+  [[nodiscard]] vector operator+(const rowcol<T>& view);  // const c: QmMathLA::vector<int>(c) + b
+  [[nodiscard]] vector operator-(const vector& other);   // const c: QmMathLA::vector<int>(c) - b
+  [[nodiscard]] vector operator-(const rowcol<T>& view);  // const c: QmMathLA::vector<int>(c) - b
+  [[nodiscard]] vector operator^(const vector& other);   // const c: QmMathLA::vector<int>(c) ^ b
+  [[nodiscard]] vector operator^(const rowcol<T>& view);  // const c: QmMathLA::vector<int>(c) ^ b
+  [[nodiscard]] vector operator*(const T& factor);       // const c: QmMathLA::vector<int>(c) * b
+  [[nodiscard]] vector operator/(const T& divisor);      // const c: QmMathLA::vector<int>(c) / b
   // Row vector times the matrix (or its transpose when m_trans is non-zero).
-  [[nodiscard]] vector operator*(const matrix<T>& m);
+  [[nodiscard]] vector operator*(const matrix<T>& m);    // const c: QmMathLA::vector<int>(c) * b
   // Dot products over the common length, wrapping.
-  [[nodiscard]] T operator*(const vector& other);
-  [[nodiscard]] T operator*(const rowcol<T>& view);
+  [[nodiscard]] T operator*(const vector& other);        // const c: QmMathLA::vector<int>(c) * b
+  [[nodiscard]] T operator*(const rowcol<T>& view);      // const c: QmMathLA::vector<int>(c) * b
+  // clang-format on
 
   // 1 when counts and elements are equal, else 0.
   [[nodiscard]] int operator==(const vector& other) const;
   [[nodiscard]] int operator!=(const vector& other) const;
-  // Counts equal and every |a[i] - b[i]| (wrapped difference) <= tolerance.
+  // Counts equal and every |a[i] - b[i]| (wrapped difference) <= tolerance;
+  // without a tolerance, exactly equal.
   bool equals(vector& other) const;
   bool equals(vector& other, double tolerance) const;
 
@@ -286,6 +293,33 @@ class QMDATA_TEMPLATE vector {
 };
 
 extern template class QMDATA_TEMPLATE_INSTANCE vector<int>;
+
+// A vector has no stream or archive operators: it prints with print() and
+// is stored and loaded by its record members. The deleted operators below
+// make those mistakes fail on the line that names the call to write
+// instead, which the compiler shows with its "declared here" note, rather
+// than with a page of non-viable candidates.
+//
+// Argument lookup finds them for a vector only, through this namespace. A
+// vector reaches their parameter only by a user-defined conversion, the
+// worst match there is, so they are chosen only where no other operator is
+// viable: a program's own operators for vectors, generic ones included,
+// still win, and a test for the operator (a requires-expression, a stream
+// printer's check) still finds none. They are neither defined nor exported.
+namespace detail {
+struct misused_vector {
+  // Converting on purpose: that conversion is what ranks the operators last.
+  template <typename T>
+  // cppcheck-suppress noExplicitConstructor
+  misused_vector(const vector<T>&) {}
+};
+}  // namespace detail
+
+// clang-format off
+std::ostream& operator<<(std::ostream&, detail::misused_vector) = delete;  // print with v.print(std::cout, width)
+QmRTArchive& operator<<(QmRTArchive&, detail::misused_vector) = delete;  // store with v.Serialize(ar) (plain), v.ZipIn(ar) (compressed)
+QmRTArchive& operator>>(QmRTArchive&, detail::misused_vector) = delete;  // load with v.Serialize(ar) (plain), v.UnzipOut(ar) (compressed)
+// clang-format on
 
 }  // namespace QmMathLA
 

@@ -124,8 +124,11 @@ class QMDATA_RTARCHIVE_EXPORT QmRTArchive {
   //   in >> slice;
   QmRTArchive(std::iostream& s, Mode mode);
   // Such a stream is both an std::ostream and an std::istream, so the
-  // direction must be said: with a Mode, or through Storing or Loading.
-  QmRTArchive(std::iostream& s) = delete;
+  // direction must be said: with a Mode, or through Storing or Loading. The
+  // compiler shows the deleted declaration's line, which names them.
+  // clang-format off
+  QmRTArchive(std::iostream& s) = delete;  // say the direction: QmRTArchive ar(s, QmRTArchive::Mode::Store) or Mode::Load, or QmRTArchive::Storing(s) / Loading(s)
+  // clang-format on
   // The same as QmRTArchive(os) and QmRTArchive(is), for any stream:
   //   auto out = QmRTArchive::Storing(f);
   static QmRTArchive Storing(std::ostream& os) { return QmRTArchive(os); }

@@ -11,6 +11,25 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 
+# Mistakes that must not compile, each with what the compiler's first 20
+# lines must name instead: the statement becomes misuse.cc's QMDATA_MISUSE.
+misuses=(
+  'ar << v|v.ZipIn(ar)'
+  'ar >> v|v.UnzipOut(ar)'
+  'std::cout << v|v.print(std::cout, width)'
+  'QmRTArchive a(f)|Mode::Store'
+  '(void)(c + v)|QmMathLA::vector<int>(c) + b'
+)
+misuse_check() {  # CXX CFLAGS...
+  local row out
+  # shellcheck disable=SC2015 # the message when either fails
+  for row in "${misuses[@]}"; do
+    ! out=$("$@" -std=c++20 -fsyntax-only "-DQMDATA_MISUSE=${row%%|*}" "$here/misuse.cc" 2>&1) &&
+      grep -qF -- "${row#*|}" <<<"$(sed -n 1,20p <<<"$out")" ||
+      { sed -n 1,40p <<<"$out"; echo "consumer: $1: '${row%%|*}' compiled, or did not name ${row#*|}" >&2; return 1; }
+  done
+}
+
 build_and_run() {  # SCRATCH CMAKE-ARGS...
   local work=$1
   shift
@@ -45,8 +64,9 @@ case "$1" in
   *)
     prefix=$1
     work=$2
-    LD_LIBRARY_PATH="$prefix/lib:$prefix/lib/$(gcc -print-multiarch 2>/dev/null || true)" \
-      build_and_run "$work" -DCMAKE_PREFIX_PATH="$prefix"
+    # No LD_LIBRARY_PATH: CMake gives the programs it builds the library's
+    # directory as their run path.
+    build_and_run "$work" -DCMAKE_PREFIX_PATH="$prefix"
     # The same programs through pkg-config; a static library needs the
     # private libraries too.
     pcdir=$(dirname "$(find "$prefix" -name qmdata.pc -print -quit)")
@@ -56,13 +76,16 @@ case "$1" in
     flags=$(PKG_CONFIG_PATH="$pcdir" pkg-config "${static[@]}" --cflags --libs qmdata)
     version=$(PKG_CONFIG_PATH="$pcdir" pkg-config --modversion qmdata)
     # shellcheck disable=SC2086
-    g++ -std=c++20 "$here/main.cc" -o "$work/consumer-pc" $flags
+    g++ -std=c++20 "$here/main.cc" -o "$work/consumer-pc" $flags -Wl,-rpath,"$libdir"
     # shellcheck disable=SC2086
     g++ -std=c++20 "-DQMDATA_PACKAGE_VERSION=\"$version\"" "$here/version.cc" \
       -o "$work/consumer-version-pc" $flags
     # shellcheck disable=SC2086
     g++ -std=c++20 "$here/ranges.cc" -o "$work/consumer-ranges-pc" $flags
-    LD_LIBRARY_PATH="$libdir" "$work/consumer-pc" >/dev/null
+    "$work/consumer-pc" >/dev/null  # through its run path, as README.md says
+    cflags=$(PKG_CONFIG_PATH="$pcdir" pkg-config --cflags qmdata)
+    # shellcheck disable=SC2086
+    for cxx in g++ clang++; do misuse_check "$cxx" $cflags; done
     LD_LIBRARY_PATH="$libdir" "$work/consumer-ranges-pc" >/dev/null
     LD_LIBRARY_PATH="$libdir" "$work/consumer-version-pc" >/dev/null
     echo "consumer: find_package and pkg-config builds ran (${static[*]:-shared})"
