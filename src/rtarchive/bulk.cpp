@@ -189,7 +189,7 @@ std::int64_t QmRTArchiveBulk::BytesLeft(QmRTArchive& ar, std::uint64_t want) {
   const std::streampos here = buf->pubseekoff(0, std::ios::cur, std::ios::in);
   if (here == std::streampos(std::streamoff(-1))) return -1;  // not seekable
   const std::streampos end = buf->pubseekoff(0, std::ios::end, std::ios::in);
-  // Back to where reading stands, whatever the probe found.
+  // Back to where reading stands, whatever the seek to the end found.
   buf->pubseekpos(here, std::ios::in);
   if (end == std::streampos(std::streamoff(-1))) return -1;
   const std::streamoff left = std::streamoff(end) - std::streamoff(here);
