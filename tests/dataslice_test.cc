@@ -17,19 +17,12 @@
 
 namespace {
 
-// The plain vector record of the given elements.
-std::string VectorRecord(std::initializer_list<int> elems) {
-  std::string out = Str("<StartVector>") +
-                    Ints({1, static_cast<int>(elems.size())}) + Ints(elems);
-  return out + Str("<EndVector>");
-}
-
 // Loads into s a record with the given list and range fields; the only way
 // to get a range with a negative start or length into a slice. (Returning the
 // slice by value could copy it, and a copy normalises the range.)
 void LoadInto(QmDataSlice& s, std::initializer_list<int> vars, int start,
               int length) {
-  std::istringstream is(Ints({1}) + VectorRecord(vars) +
+  std::istringstream is(Ints({1}) + Record(vars, false) +
                         Ints({1, start, length}));
   QmRTArchive in(is);
   in >> s;
@@ -166,7 +159,7 @@ TEST(DataSlice, PrintLayouts) {
 TEST(DataSlice, StoresRecordBytes) {
   QmDataSlice s(Make({2, 7, 11}), 5, 10);
   const std::string expected = ReadFixture("slice_2_7_11.bin");
-  ASSERT_EQ(expected, Ints({1}) + VectorRecord({2, 7, 11}) + Ints({1, 5, 10}));
+  ASSERT_EQ(expected, Ints({1}) + Record({2, 7, 11}, false) + Ints({1, 5, 10}));
   std::ostringstream os;
   QmRTArchive out(os);
   out << s;
@@ -178,7 +171,7 @@ TEST(DataSlice, StoresRecordBytes) {
   QmRTArchive all_out(all_os);
   QmDataSlice all;
   all_out << all;
-  EXPECT_EQ(all_os.str(), Ints({1}) + VectorRecord({}) + Ints({1, 0, 1}));
+  EXPECT_EQ(all_os.str(), Ints({1}) + Record({}, false) + Ints({1, 0, 1}));
 }
 
 TEST(DataSlice, LoadsFixtureIntoFreshList) {
@@ -196,7 +189,7 @@ TEST(DataSlice, LoadsFixtureIntoFreshList) {
 }
 
 TEST(DataSlice, VersionTwoRejectedBeforeAnythingElseIsRead) {
-  std::istringstream is(Ints({2}) + VectorRecord({2, 7, 11}) +
+  std::istringstream is(Ints({2}) + Record({2, 7, 11}, false) +
                         Ints({1, 5, 10}));
   QmRTArchive in(is);
   QmDataSlice s(Make({8, 9}), 3, 4);
@@ -205,7 +198,7 @@ TEST(DataSlice, VersionTwoRejectedBeforeAnythingElseIsRead) {
   EXPECT_EQ(s, QmDataSlice(Make({8, 9}), 3, 4));
 
   for (int version : {0, -1}) {
-    std::istringstream ok(Ints({version}) + VectorRecord({2}) +
+    std::istringstream ok(Ints({version}) + Record({2}, false) +
                           Ints({1, 5, 10}));
     QmRTArchive ok_in(ok);
     QmDataSlice t;
@@ -216,7 +209,7 @@ TEST(DataSlice, VersionTwoRejectedBeforeAnythingElseIsRead) {
 
 // (Cut records, the range's included, are StreamInjection.SliceRecord's.)
 TEST(DataSlice, FailureInsideRangeKeepsLoadedList) {
-  std::istringstream is(Ints({1}) + VectorRecord({2, 7, 11}) +
+  std::istringstream is(Ints({1}) + Record({2, 7, 11}, false) +
                         Ints({2, 5, 10}));  // range version 2
   QmRTArchive in(is);
   QmDataSlice s(Make({8}), 3, 4);
