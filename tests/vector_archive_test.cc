@@ -229,52 +229,43 @@ TEST(VectorArchive, CompressedRecordFraming) {
   EXPECT_TRUE(Elements(fixed) == (std::vector<int>{1, -2, 0x01020304}));
 }
 
+// A record of the one element e with the given version and tags.
+std::string OneElement(int e, bool compressed, int version = 1,
+                       const char* start = "<StartVector>",
+                       const char* end = "<EndVector>") {
+  const std::string block = Compress({e});
+  return Str(start) + Ints({version, 1}) +
+         (compressed ? Ints({4, static_cast<int>(block.size())}) + block
+                     : Ints({e})) +
+         Str(end);
+}
+
 TEST(VectorArchive, RejectsWrongTags) {
-  const std::string good_end = "<EndVector>";
   for (bool compressed : {false, true}) {
+    // The last is longer than the reader's limit.
     for (const char* start :
-         {"<startVector>", "<StartVector", "", "<Start", "<StartVector>x"}) {
-      std::string r = Str(start) + Ints({1, 0});
-      if (compressed) r += Ints({0, 0});
-      r += Str("<EndVector>");
+         {"<startVector>", "<StartVector", "", "<Start", "<StartVector>x",
+          "<StartVector>xxxxxxxxxxxxxxxxx"}) {
       Vec v = Make({4, 5});
-      EXPECT_EQ(Load(v, r, compressed), -1) << start;
+      EXPECT_EQ(Load(v, OneElement(9, compressed, 1, start), compressed), -1)
+          << start;
       EXPECT_TRUE(Elements(v) == (std::vector<int>{4, 5}));
     }
     for (const char* end :
          {"<endVector>", "<EndVector", "<StartVector>", "<EndVector>x"}) {
-      std::string r = Str("<StartVector>") + Ints({1, 1});
-      if (compressed) {
-        const std::string block = Compress({9});
-        r += Ints({4, static_cast<int>(block.size())}) + block;
-      } else {
-        r += Ints({9});
-      }
-      r += Str(end);
       Vec v;
+      const std::string r = OneElement(9, compressed, 1, "<StartVector>", end);
       EXPECT_EQ(Load(v, r, compressed), -1) << end;
       // A wrong end tag comes after the elements, which the vector keeps.
       EXPECT_TRUE(Elements(v) == std::vector<int>{9});
     }
-    // A tag longer than the reader's limit.
-    Vec v;
-    EXPECT_EQ(Load(v, Str("<StartVector>xxxxxxxxxxxxxxxxx") + Ints({1, 0}),
-                   compressed),
-              -1);
   }
 }
 
 TEST(VectorArchive, VersionAndCount) {
   for (bool compressed : {false, true}) {
     for (int version : {2, 3, INT_MAX, 1, 0, -1, INT_MIN}) {
-      std::string r = Str("<StartVector>") + Ints({version, 1});
-      if (compressed) {
-        const std::string block = Compress({42});
-        r += Ints({4, static_cast<int>(block.size())}) + block;
-      } else {
-        r += Ints({42});
-      }
-      r += Str("<EndVector>");
+      const std::string r = OneElement(42, compressed, version);
       Vec v = Make({1, 2, 3});
       const int thrown = Load(v, r, compressed);
       if (version > 1) {
