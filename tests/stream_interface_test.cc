@@ -131,11 +131,8 @@ TEST(ArchiveOnIostream, FileRoundTripThroughOneFstream) {
 TEST(ConstOperators, PrintLikeTheNonConstOnes) {
   QmDataRange range(5, 10);
   QmDataSlice slice = MakeSlice();
-  EXPECT_EQ(Printed(std::as_const(range)), Printed(range));
-  EXPECT_EQ(Printed(QmDataRange(5, 10)), "Start:     5  Length:    10\n");
+  EXPECT_EQ(Printed(std::as_const(range)), "Start:     5  Length:    10\n");
   EXPECT_EQ(Printed(std::as_const(slice)), Printed(slice));
-  EXPECT_EQ(Printed(QmDataSlice()),
-            "Start:\t     0\tLength:\t     1\tVars:\t<all>\n");
 }
 
 TEST(ConstOperators, StoreOnAStoringArchiveAsTheRecordsDo) {
