@@ -13,7 +13,6 @@
 #include <new>
 #include <optional>
 #include <ostream>
-#include <sstream>
 #include <string>
 #include <vector>
 

@@ -1,10 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "rtarchive/archive.h"
 
-#include <algorithm>
 #include <climits>
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <functional>
 #include <iterator>

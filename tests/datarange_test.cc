@@ -4,7 +4,6 @@
 #include "drange/datarange.h"
 
 #include <climits>
-#include <cstdint>
 #include <sstream>
 #include <string>
 

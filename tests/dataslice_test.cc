@@ -4,7 +4,6 @@
 
 #include "drange/dataslice.h"
 
-#include <cstdint>
 #include <sstream>
 #include <string>
 

@@ -4,7 +4,6 @@
 // this program, the archive code in the library: on Windows the exception
 // crosses the DLL boundary both ways.
 
-#include <cstdint>
 #include <functional>
 #include <istream>
 #include <ostream>

@@ -6,17 +6,14 @@
 #ifndef QMDATA_TESTS_RECORD_SUPPORT_H_
 #define QMDATA_TESTS_RECORD_SUPPORT_H_
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <fstream>
 #include <initializer_list>
 #include <iterator>
-#include <new>
 #include <sstream>
 #include <streambuf>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
