@@ -2,7 +2,6 @@
 // QmLastRecordFailure: what each kind of record failure says, per thread.
 
 #include <fstream>
-#include <iostream>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -144,10 +143,10 @@ TEST(RecordFailure, PerThreadAndClearable) {
 // variables, a compressed vector, a plain one, a range and a tag. No flip
 // in a structural byte (tag, version, count, length, zlib stream) may load
 // as success with other values. Element, range and tag values carry no
-// checksum: their flips are counted, not judged.
+// checksum: their flips may.
 TEST(RecordFailure, NoStructuralBitFlipLoadsOtherValues) {
   const std::vector<int> vars{2, 7, 11}, zipped = Pattern(0, 64),
-                         plain{4, -3, 1 << 20, 9};
+                                         plain{4, -3, 1 << 20, 9};
   std::string file;
   std::vector<bool> value;  // per byte: an element, range or tag value
   // Appends a record whose value bytes are the (from, n) spans.
@@ -191,20 +190,12 @@ TEST(RecordFailure, NoStructuralBitFlipLoadsOtherValues) {
   };
   std::vector<int> want;
   ASSERT_EQ(load(file, want), 0);
-  int counts[2][3] = {};  // [value byte][failed, loaded equal, different]
   for (std::size_t bit = 0; bit < file.size() * 8; ++bit) {
     std::string flipped = file;
     flipped[bit / 8] = static_cast<char>(flipped[bit / 8] ^ (1 << (bit % 8)));
     std::vector<int> got;
-    const int outcome = load(flipped, got) != 0 ? 0 : got == want ? 1 : 2;
-    ++counts[value[bit / 8] ? 1 : 0][outcome];
-    EXPECT_TRUE(value[bit / 8] || outcome != 2) << "bit " << bit;
-  }
-  for (int v : {0, 1}) {
-    std::cout << (v != 0 ? "value" : "structural") << " bytes: flips "
-              << counts[v][0] + counts[v][1] + counts[v][2] << ", failed "
-              << counts[v][0] << ", loaded equal " << counts[v][1]
-              << ", loaded different " << counts[v][2] << "\n";
+    const bool other_values = load(flipped, got) == 0 && got != want;
+    EXPECT_TRUE(value[bit / 8] || !other_values) << "bit " << bit;
   }
 }
 
