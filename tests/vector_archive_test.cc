@@ -185,10 +185,6 @@ TEST(VectorArchive, PlainRecordBytes) {
   QmRTArchive ar(os);
   v.Serialize(ar);
   EXPECT_EQ(os.str(), bytes);
-
-  Vec loaded;
-  EXPECT_EQ(Load(loaded, ReadFixture("vector_plain.bin"), false), 0);
-  EXPECT_TRUE(Elements(loaded) == (std::vector<int>{1, -2, 0x01020304}));
 }
 
 TEST(VectorArchive, CompressedRecordFraming) {
@@ -209,19 +205,12 @@ TEST(VectorArchive, CompressedRecordFraming) {
   CZLibCompression z;
   void* out = nullptr;
   ASSERT_TRUE(z.Decompress(block.data(), packed_len, 12, &out));
-  const auto* raw = static_cast<const unsigned char*>(out);
-  EXPECT_EQ(raw[0], 5);
-  EXPECT_EQ(raw[1], 0);
-  EXPECT_EQ(raw[8], 7);
+  EXPECT_EQ(std::string(static_cast<const char*>(out), 12), Ints({5, 6, 7}));
 
-  // The empty vector: lengths 0 and a stream that decodes to nothing.
+  // The empty vector: lengths 0 (EverySourceLoadsBothForms loads it).
   Vec empty;
-  const std::string e = Serialized(empty, true);
   const std::string ehead = Str("<StartVector>") + Ints({1, 0, 0});
-  EXPECT_EQ(e.substr(0, ehead.size()), ehead);
-  Vec back = Make({1});
-  EXPECT_EQ(Load(back, e, true), 0);
-  EXPECT_EQ(back.elems(), 0);
+  EXPECT_EQ(Serialized(empty, true).substr(0, ehead.size()), ehead);
 
   // A record written by another zlib writer loads on every backend.
   Vec fixed;
