@@ -14,6 +14,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -32,13 +33,13 @@
 
 namespace {
 
-// Runs f with the k-th allocation failing; says whether it failed.
+// Runs f with the k-th allocation failing: how f ended, and whether that
+// allocation was made.
 template <typename F>
-Outcome Attempt(long k, bool* fired, F&& f) {
+std::pair<Outcome, bool> Attempt(long k, F&& f) {
   alloc_tracker::FailAllocation fail(k);
   const Outcome o = OutcomeOf(f);
-  *fired = fail.fired();
-  return o;
+  return {o, fail.fired()};
 }
 
 // Drives body(k, trace) through every failing allocation with a leak check
@@ -119,9 +120,7 @@ TEST(AllocationInjection, VectorConstructorsAndOperators) {
     const long points = Inject(op.name, [&](long k) {
       SharedPair p(kRawInts);
       std::optional<Vec> r;
-      bool fired = false;
-      const Outcome o =
-          Attempt(k, &fired, [&] { r.emplace(op.make(p.a, p.b)); });
+      const auto [o, fired] = Attempt(k, [&] { r.emplace(op.make(p.a, p.b)); });
       if (fired) {
         EXPECT_EQ(o, kBadAlloc);
         EXPECT_FALSE(r.has_value());
@@ -163,9 +162,8 @@ TEST(AllocationInjection, VectorStoreLeavesVectorAndWritesAPrefix) {
       LimitedSink sink(4096);
       std::ostream os(&sink);
       QmRTArchive ar(os);
-      bool fired = false;
-      const Outcome o =
-          Attempt(k, &fired, [&] { p.a.Serialize(ar, compressed); });
+      const auto [o, fired] =
+          Attempt(k, [&] { p.a.Serialize(ar, compressed); });
       EXPECT_EQ(o, fired ? kMinusOne : kCompleted);
       const std::string got = sink.written();
       EXPECT_EQ(got, fired ? full.substr(0, got.size()) : full);
@@ -187,9 +185,8 @@ TEST(AllocationInjection, VectorLoadFailsWithoutTouchingTheVector) {
       PieceSource src(record, record.size());
       std::istream is(&src);
       QmRTArchive ar(is);
-      bool fired = false;
-      const Outcome o =
-          Attempt(k, &fired, [&] { p.a.Serialize(ar, compressed); });
+      const auto [o, fired] =
+          Attempt(k, [&] { p.a.Serialize(ar, compressed); });
       if (fired) {
         EXPECT_EQ(o, kMinusOne);
         p.ExpectUndisturbed();
@@ -214,8 +211,7 @@ TEST(AllocationInjection, SliceAndRangeLoadAndStore) {
     PieceSource src(record, record.size());
     std::istream is(&src);
     QmRTArchive ar(is);
-    bool fired = false;
-    const Outcome o = Attempt(k, &fired, [&] { ar >> target; });
+    const auto [o, fired] = Attempt(k, [&] { ar >> target; });
     if (fired) {
       EXPECT_EQ(o, kMinusOne);
       EXPECT_EQ(Elements(target.vars()), kRawInts);
@@ -260,8 +256,7 @@ TEST(AllocationInjection, SliceConstructorsLeaveTheirSourcesShared) {
       QmDataSlice other(Vec(5, kRaw, 0), 4, 6);
       QmDataSlice peer(other, 0);
       std::optional<QmDataSlice> s;
-      bool fired = false;
-      const Outcome o = Attempt(k, &fired, [&] {
+      const auto [o, fired] = Attempt(k, [&] {
         if (flag < 0) {
           s.emplace(p.a, 4, 6);
         } else {
@@ -293,8 +288,7 @@ TEST(AllocationInjection, CompressionReportsFalseAndKeepsItsOutputs) {
       unsigned long len = 12345;
       void* out = &len;
       bool ok = false;
-      bool fired = false;
-      const Outcome o = Attempt(k, &fired, [&] {
+      const auto [o, fired] = Attempt(k, [&] {
         z.emplace();
         ok = compress ? z->Compress(raw.data(), raw.size(), len, &out)
                       : z->Decompress(packed.data(), packed.size(), raw.size(),
