@@ -53,10 +53,7 @@ static_assert(StoredAsTag<const qmo_qualtag>);
 
 namespace {
 
-QmDataSlice MakeSlice() {
-  int vars[] = {2, 7, 11};
-  return QmDataSlice(QmMathLA::vector<int>(3, vars, 0), 5, 10);
-}
+QmDataSlice MakeSlice() { return QmDataSlice(Make({2, 7, 11}), 5, 10); }
 
 }  // namespace
 
