@@ -28,17 +28,13 @@
 
 namespace {
 
-// Loads one record of the kind (LoadRecord) from src; the message when it
+// Loads one record of the kind (LoadRecord) from bytes; the message when it
 // threw -1.
-std::string Why(const char* kind, std::istream& src) {
-  QmRTArchive ar(src);
-  EXPECT_EQ(OutcomeOf([&] { LoadRecord(kind, ar); }), -1);
-  return QmLastRecordFailure().message;
-}
-
 std::string Why(const char* kind, const std::string& bytes) {
   std::istringstream is(bytes);
-  return Why(kind, is);
+  QmRTArchive ar(is);
+  EXPECT_EQ(OutcomeOf([&] { LoadRecord(kind, ar); }), -1);
+  return QmLastRecordFailure().message;
 }
 
 const std::string kStart = Str("<StartVector>");
@@ -99,10 +95,12 @@ TEST(RecordFailure, SaysWhatWhereAndWhy) {
 
 TEST(RecordFailure, FileThatDidNotOpen) {
   std::ifstream missing("/nonexistent/qmdata.bin", std::ios::binary);
-  EXPECT_EQ(Why("slice", missing),
-            "slice record: the stream was already in a failed state before "
-            "the version (a file that did not open, or an earlier failure) at "
-            "byte offset 0");
+  QmRTArchive ar(missing);
+  EXPECT_EQ(OutcomeOf([&] { LoadRecord("slice", ar); }), -1);
+  EXPECT_STREQ(QmLastRecordFailure().message,
+               "slice record: the stream was already in a failed state before "
+               "the version (a file that did not open, or an earlier failure) "
+               "at byte offset 0");
 }
 
 // Each thread has its own last failure, a kept copy outlives its thread,
