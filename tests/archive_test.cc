@@ -1,10 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "rtarchive/archive.h"
 
-#include <algorithm>
 #include <climits>
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -73,7 +71,7 @@ TEST(ArchivePrimitives, IntsStraddleBufferAreas) {
   EXPECT_THROW(in >> extra, QmArchiveError);
 }
 
-TEST(ArchivePrimitives, EncodingOutput) {
+TEST(ArchivePrimitives, StoresAndLoadsEachPrimitive) {
   std::ostringstream os;
   QmRTArchive ar(os);
   EXPECT_NE(ar.m_storing, 0);
@@ -92,32 +90,31 @@ TEST(ArchivePrimitives, EncodingOutput) {
   EXPECT_EQ(os.str(), expected);
   EXPECT_EQ(ar.Offset(), expected.size());
   EXPECT_EQ(os.str(), ReadFixture("archive_primitives.bin"));
-}
 
-TEST(ArchivePrimitives, LoadsWhatWasStored) {
-  std::istringstream is(ReadFixture("archive_primitives.bin"));
-  QmRTArchive ar(is);
-  EXPECT_EQ(ar.m_storing, 0);
+  // The same bytes load back.
+  std::istringstream is(os.str());
+  QmRTArchive in(is);
+  EXPECT_EQ(in.m_storing, 0);
   int a = 0, b = 0, c = 0, d = 0;
-  ar >> a >> b >> c >> d;
+  in >> a >> b >> c >> d;
   EXPECT_EQ(a, 1);
   EXPECT_EQ(b, -2);
   EXPECT_EQ(c, INT_MIN);
   EXPECT_EQ(d, 0x12345678);
   unsigned long big = 0, small = 0;
-  ar >> big >> small;
+  in >> big >> small;
   EXPECT_EQ(big, 0xFFFFFFFFul);
   EXPECT_EQ(small, 7ul);
   char buf[20];
-  EXPECT_EQ(ar.ReadString(buf, 19), buf);
+  EXPECT_EQ(in.ReadString(buf, 19), buf);
   EXPECT_STREQ(buf, "ab");
-  EXPECT_STREQ(ar.ReadString(buf, 19), "");
-  EXPECT_STREQ(ar.ReadString(buf, 0), "");
+  EXPECT_STREQ(in.ReadString(buf, 19), "");
+  EXPECT_STREQ(in.ReadString(buf, 0), "");
   char raw[3];
-  EXPECT_EQ(ar.Read(raw, 3), 3u);
+  EXPECT_EQ(in.Read(raw, 3), 3u);
   EXPECT_EQ(std::string(raw, 3), Bytes({1, 0xFF, 'z'}));
-  EXPECT_EQ(ar.Read(nullptr, 0), 0u);
-  EXPECT_EQ(ar.Offset(), 41u);
+  EXPECT_EQ(in.Read(nullptr, 0), 0u);
+  EXPECT_EQ(in.Offset(), 41u);
 }
 
 TEST(ArchivePrimitives, ShortReadsThrowWithOffset) {
@@ -252,10 +249,6 @@ TEST(ArchivePrimitives, WritesReachTheStreamAtOnce) {
   ar << 7;
   ar.WriteString("tag");
   EXPECT_EQ(f.tellp(), 11);
-  std::ostringstream os;
-  QmRTArchive a2(os);
-  a2 << 9;
-  EXPECT_EQ(os.str().size(), 4u);
   f.close();
   std::remove(path.c_str());
 }

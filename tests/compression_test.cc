@@ -2,7 +2,6 @@
 #include "rtarchive/compression.h"
 
 #include <atomic>
-#include <cstdint>
 #include <cstring>
 #include <random>
 #include <string>

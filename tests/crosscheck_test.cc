@@ -12,43 +12,12 @@
 
 #include <gtest/gtest.h>
 
-#include "drange/dataslice.h"
-#include "drange/qualtag.h"
-#include "mathla/vector.h"
 #include "qmdata/failure.h"
 #include "rtarchive/archive.h"
 
 #include "record_support.h"
 
 namespace {
-
-// Loads one record of the kind; the values as the manifest lists them.
-std::vector<int> LoadKind(const std::string& kind, QmRTArchive& ar) {
-  if (kind == "vector" || kind == "vector:z") {
-    QmMathLA::vector<int> v;
-    v.Serialize(ar, kind == "vector:z");
-    std::vector<int> out;
-    for (int i = 0; i < v.elems(); ++i) out.push_back(v[i]);
-    return out;
-  }
-  if (kind == "range") {
-    QmDataRange r;
-    ar >> r;
-    return {r.start(), r.length()};
-  }
-  if (kind == "slice") {
-    QmDataSlice s;
-    ar >> s;
-    std::vector<int> out{s.vars().elems()};
-    for (int i = 0; i < s.vars().elems(); ++i) out.push_back(s.vars()[i]);
-    out.push_back(s.range().start());
-    out.push_back(s.range().length());
-    return out;
-  }
-  qmo_qualtag tag = qmo_qual_bad;
-  ar >> tag;
-  return {static_cast<int>(tag)};
-}
 
 TEST(CrossCheck, LoadsWhatPythonWroteAndRefusesTheDamage) {
   const char* dir = std::getenv("QMDATA_CROSSCHECK_DIR");
@@ -68,7 +37,7 @@ TEST(CrossCheck, LoadsWhatPythonWroteAndRefusesTheDamage) {
     const Outcome thrown = OutcomeOf([&] {
       // Records in the order named: "qualtag,slice".
       std::istringstream kinds(kind);
-      for (std::string k; std::getline(kinds, k, ',');) got = LoadKind(k, ar);
+      for (std::string k; std::getline(kinds, k, ',');) got = LoadRecord(k, ar);
     });
     if (outcome == "fail") {
       // The same cause at the same offset as the Python reader's.

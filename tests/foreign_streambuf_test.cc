@@ -4,7 +4,6 @@
 // this program, the archive code in the library: on Windows the exception
 // crosses the DLL boundary both ways.
 
-#include <cstdint>
 #include <functional>
 #include <istream>
 #include <ostream>
@@ -68,6 +67,18 @@ struct Case {
 
 const int kVars[] = {4, 5, 6};
 
+// Loads a T with >>, or with its Serialize.
+template <typename T>
+void Extract(QmRTArchive& a) {
+  T t{};
+  a >> t;
+}
+template <typename T>
+void Load(QmRTArchive& a) {
+  T t;
+  t.Serialize(a);
+}
+
 // Every archive primitive passes the buffer's exception through unchanged,
 // whether the fault comes at the first byte or in the middle; the offset
 // counts only the transfers completed before it, and the stream's state is
@@ -80,16 +91,8 @@ TEST(ForeignStreambuf, ArchivePassesTheBufferExceptionThrough) {
       {"WriteString", true, 9, 9,
        [](QmRTArchive& a) { a.WriteString("<Tag>"); }},
       {"Write", true, 8, 8, [](QmRTArchive& a) { a.Write("abcdefgh", 8); }},
-      {"int load", false, 4, 4,
-       [](QmRTArchive& a) {
-         int v;
-         a >> v;
-       }},
-      {"unsigned long load", false, 4, 4,
-       [](QmRTArchive& a) {
-         unsigned long v;
-         a >> v;
-       }},
+      {"int load", false, 4, 4, Extract<int>},
+      {"unsigned long load", false, 4, 4, Extract<unsigned long>},
       {"ReadString", false, 9, 4,
        [](QmRTArchive& a) {
          char b[16];
@@ -136,10 +139,7 @@ TEST(ForeignStreambuf, RecordsThrowMinusOne) {
   const RecordCase cases[] = {
       {"vector",
        [](QmRTArchive& a) { QmMathLA::vector<int>(3, kVars, 0).Serialize(a); },
-       [](QmRTArchive& a) {
-         QmMathLA::vector<int> v;
-         v.Serialize(a);
-       }},
+       Load<QmMathLA::vector<int>>},
       {"compressed vector",
        [](QmRTArchive& a) {
          QmMathLA::vector<int>(3, kVars, 0).Serialize(a, true);
@@ -152,32 +152,16 @@ TEST(ForeignStreambuf, RecordsThrowMinusOne) {
        [](QmRTArchive& a) {
          QmDataSlice(QmMathLA::vector<int>(3, kVars, 0), 1, 2).Serialize(a);
        },
-       [](QmRTArchive& a) {
-         QmDataSlice s;
-         s.Serialize(a);
-       }},
+       Load<QmDataSlice>},
       {"range", [](QmRTArchive& a) { QmDataRange(3, 4).Serialize(a); },
-       [](QmRTArchive& a) {
-         QmDataRange r;
-         r.Serialize(a);
-       }},
-      {"quality tag", nullptr,
-       [](QmRTArchive& a) {
-         qmo_qualtag t;
-         a >> t;
-       }},
+       Load<QmDataRange>},
+      {"quality tag", nullptr, Extract<qmo_qualtag>},
   };
   for (const RecordCase& c : cases) {
     std::ostringstream out;
-    {
-      QmRTArchive ar(static_cast<std::ostream&>(out));
-      if (c.store) {
-        c.store(ar);
-      } else {
-        ar << 1;
-      }
-    }
-    const std::string bytes = out.str();
+    QmRTArchive ar(out);
+    if (c.store) c.store(ar);
+    const std::string bytes = c.store ? out.str() : Ints({1});
     for (std::size_t allow : {std::size_t{0}, bytes.size() / 2}) {
       SCOPED_TRACE(std::string(c.name) + ", fault after " +
                    std::to_string(allow) + " bytes");

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <sstream>
 #include <string>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -15,40 +16,37 @@
 
 #include "record_support.h"
 
+// Every form of tag (variable, const, enumerator, cast, moved) is stored as
+// 1 for good and 0 for anything else, and left as it was.
 TEST(QualTag, WritesOneForGoodAndZeroForAnythingElse) {
   std::ostringstream os;
   QmRTArchive out(os);
   qmo_qualtag good = qmo_qual_good;
-  qmo_qualtag bad = qmo_qual_bad;
   qmo_qualtag two = static_cast<qmo_qualtag>(2);
-  qmo_qualtag minus = static_cast<qmo_qualtag>(-1);
-  qmo_qualtag lowest = static_cast<qmo_qualtag>(INT32_MIN);
-  out << good << bad << two << minus << lowest;
-  EXPECT_EQ(os.str(), Ints({1, 0, 0, 0, 0}));
+  const qmo_qualtag const_good = qmo_qual_good;
+  const qmo_qualtag const_minus = static_cast<qmo_qualtag>(-1);
+  out << good << two << const_good << const_minus << qmo_qual_good
+      << qmo_qual_bad << static_cast<qmo_qualtag>(1)
+      << static_cast<qmo_qualtag>(INT32_MIN) << std::move(good)
+      << std::move(two);
+  EXPECT_EQ(os.str(), Ints({1, 0, 1, 0, 1, 0, 1, 0, 1, 0}));
   EXPECT_EQ(os.str().substr(0, 4), ReadFixture("qualtag_good.bin"));
   EXPECT_EQ(os.str().substr(4, 4), ReadFixture("qualtag_bad.bin"));
-  EXPECT_EQ(two, 2);  // the writer leaves the tag alone
-  EXPECT_EQ(minus, -1);
+  EXPECT_EQ(two, 2);
+  EXPECT_EQ(const_minus, -1);
 }
 
-TEST(QualTag, ReadsZeroAndOne) {
-  std::istringstream is(ReadFixture("qualtag_good.bin") +
-                        ReadFixture("qualtag_bad.bin"));
-  QmRTArchive in(is);
-  qmo_qualtag tag = qmo_qual_bad;
-  in >> tag;
-  EXPECT_EQ(tag, qmo_qual_good);
-  in >> tag;
-  EXPECT_EQ(tag, qmo_qual_bad);
-}
-
-TEST(QualTag, RejectsOtherValuesLeavingTagUnchanged) {
-  for (int stored : {2, -1, 256, INT_MIN, INT_MAX}) {
+// 1 loads as good and 0 as bad; any other value is refused, the tag left
+// as it was.
+TEST(QualTag, ReadsZeroAndOneOnly) {
+  for (int stored : {1, 0, 2, -1, 256, INT_MIN, INT_MAX}) {
     std::istringstream is(Ints({stored}));
     QmRTArchive in(is);
-    qmo_qualtag tag = qmo_qual_good;
-    EXPECT_EQ(OutcomeOf([&] { in >> tag; }), kMinusOne) << stored;
-    EXPECT_EQ(tag, qmo_qual_good) << stored;
+    qmo_qualtag tag = static_cast<qmo_qualtag>(5);
+    const bool valid = stored == 0 || stored == 1;
+    EXPECT_EQ(OutcomeOf([&] { in >> tag; }), valid ? kCompleted : kMinusOne)
+        << stored;
+    EXPECT_EQ(tag, valid ? stored : 5) << stored;
   }
 }
 

@@ -6,21 +6,21 @@
 #ifndef QMDATA_TESTS_RECORD_SUPPORT_H_
 #define QMDATA_TESTS_RECORD_SUPPORT_H_
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <fstream>
 #include <initializer_list>
 #include <iterator>
-#include <new>
 #include <sstream>
 #include <streambuf>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "drange/datarange.h"
+#include "drange/dataslice.h"
+#include "drange/qualtag.h"
 #include "rtarchive/archive.h"
 
 #include "record_data.h"
@@ -80,6 +80,34 @@ void ExpectNoLeak(F&& f) {
   if (result->total_part_count() == reported) {
     EXPECT_EQ(scope.allocated(), scope.released()) << "leak";
   }
+}
+
+// Loads one record of the kind ("vector", "vector:z" for compressed,
+// "range", "slice", else the quality tag) and returns its values: the
+// elements; start and length; the list's size, its elements, start and
+// length; the tag.
+inline std::vector<int> LoadRecord(const std::string& kind, QmRTArchive& ar) {
+  if (kind == "vector" || kind == "vector:z") {
+    Vec v;
+    v.Serialize(ar, kind == "vector:z");
+    return Elements(v);
+  }
+  if (kind == "range") {
+    QmDataRange r;
+    ar >> r;
+    return {r.start(), r.length()};
+  }
+  if (kind == "slice") {
+    QmDataSlice s;
+    ar >> s;
+    std::vector<int> out{s.vars().elems()};
+    for (int e : Elements(s.vars())) out.push_back(e);
+    out.insert(out.end(), {s.range().start(), s.range().length()});
+    return out;
+  }
+  qmo_qualtag tag = qmo_qual_bad;
+  ar >> tag;
+  return {static_cast<int>(tag)};
 }
 
 // A block of `old` elements held by two sharers: a is the one a failed

@@ -33,10 +33,8 @@
 
 namespace {
 
-const int kOld[] = {-1, -2, -3};
-const std::vector<int> kOldInts(std::begin(kOld), std::end(kOld));
-const int kNew[] = {10, 20, 30, 40, 50, 60, 70};
-const std::vector<int> kNewInts(std::begin(kNew), std::end(kNew));
+const std::vector<int> kOldInts = {-1, -2, -3};
+const std::vector<int> kNewInts = {10, 20, 30, 40, 50, 60, 70};
 
 // Stores with a stream that takes k bytes, for every k up to the full
 // record, and then flushes; a last row takes every byte but fails its sync,
@@ -167,7 +165,7 @@ TEST(StreamInjection, FullDeviceShowsAtFlush) {
   std::ofstream full("/dev/full", std::ios::binary);
   if (!full) GTEST_SKIP() << "no /dev/full";
   QmRTArchive ar(full);
-  QmDataSlice slice(Vec(7, kNew, 0), 5, 10);
+  QmDataSlice slice(Make(kNewInts), 5, 10);
   ar << slice;
   EXPECT_TRUE(full.good());
   std::string reason = "no throw";
@@ -182,7 +180,7 @@ TEST(StreamInjection, FullDeviceShowsAtFlush) {
 }
 
 TEST(StreamInjection, SliceRecord) {
-  QmDataSlice stored(Vec(7, kNew, 0), 5, 10);
+  QmDataSlice stored(Make(kNewInts), 5, 10);
   const std::string full = Stored(stored);
   StoreEveryPrefix(full, kMinusOne, [&](QmRTArchive& ar) { ar << stored; });
   EXPECT_EQ(Elements(stored.vars()), kNewInts);
@@ -192,7 +190,7 @@ TEST(StreamInjection, SliceRecord) {
   const std::size_t range_at = full.size() - 12;
   const std::size_t elements_in = range_at - kEndTagBytes;
   LoadEveryPrefix(full, [&](QmRTArchive& ar, std::size_t k) {
-    QmDataSlice s(Vec(3, kOld, 0), 1, 2);
+    QmDataSlice s(Make(kOldInts), 1, 2);
     QmDataSlice peer(s, 0);
     EXPECT_EQ(OutcomeOf([&] { ar >> s; }),
               k < full.size() ? kMinusOne : kCompleted);

@@ -2,7 +2,6 @@
 // Archives on streams that read and write, and the operators for const
 // values and temporaries.
 
-#include <climits>
 #include <concepts>
 #include <cstdio>
 #include <fstream>
@@ -54,10 +53,7 @@ static_assert(StoredAsTag<const qmo_qualtag>);
 
 namespace {
 
-QmDataSlice MakeSlice() {
-  int vars[] = {2, 7, 11};
-  return QmDataSlice(QmMathLA::vector<int>(3, vars, 0), 5, 10);
-}
+QmDataSlice MakeSlice() { return QmDataSlice(Make({2, 7, 11}), 5, 10); }
 
 }  // namespace
 
@@ -132,11 +128,8 @@ TEST(ArchiveOnIostream, FileRoundTripThroughOneFstream) {
 TEST(ConstOperators, PrintLikeTheNonConstOnes) {
   QmDataRange range(5, 10);
   QmDataSlice slice = MakeSlice();
-  EXPECT_EQ(Printed(std::as_const(range)), Printed(range));
-  EXPECT_EQ(Printed(QmDataRange(5, 10)), "Start:     5  Length:    10\n");
+  EXPECT_EQ(Printed(std::as_const(range)), "Start:     5  Length:    10\n");
   EXPECT_EQ(Printed(std::as_const(slice)), Printed(slice));
-  EXPECT_EQ(Printed(QmDataSlice()),
-            "Start:\t     0\tLength:\t     1\tVars:\t<all>\n");
 }
 
 TEST(ConstOperators, StoreOnAStoringArchiveAsTheRecordsDo) {
@@ -166,20 +159,6 @@ TEST(ConstOperators, FailOnALoadingArchiveWithoutTouchingTheStream) {
   EXPECT_EQ(ss.str(), bytes);
   EXPECT_EQ(ss.tellg(), 0);
   EXPECT_EQ(in.Offset(), 0u);
-}
-
-TEST(ConstOperators, EveryTagStoresAsZeroOrOne) {
-  qmo_qualtag good = qmo_qual_good;
-  qmo_qualtag five = static_cast<qmo_qualtag>(5);
-  const qmo_qualtag const_good = qmo_qual_good;
-  const qmo_qualtag const_five = static_cast<qmo_qualtag>(5);
-  std::ostringstream os;
-  QmRTArchive out(os);
-  out << good << five << const_good << const_five;
-  out << qmo_qual_good << qmo_qual_bad << static_cast<qmo_qualtag>(5)
-      << static_cast<qmo_qualtag>(1) << static_cast<qmo_qualtag>(INT_MIN)
-      << std::move(good) << std::move(five);
-  EXPECT_EQ(os.str(), Ints({1, 0, 1, 0, 1, 0, 0, 1, 0, 1, 0}));
 }
 
 TEST(ConstOperators, ArchiveErrorsOfAConstTagPassThrough) {

@@ -4,17 +4,13 @@
 //
 //   vector_soak [SECONDS [THREADS]]     default 60 s, 8 threads
 //
-// Four root blocks are shared by every thread. Each thread keeps eight vector
-// objects of its own and applies random operations to them until the time is
-// up: sharing copies, assignments (from its own vectors, from the roots and
-// through mailboxes that pass blocks between threads), destruction, unhook,
-// deep copies, view and sub-range construction, value-returning operators,
-// and plain and compressed loads into vectors whose block others share. Every
-// element of every block counts up by one from element to element, which is
-// checked after each operation. At the end, with every thread's vectors gone,
-// each root's count must be exactly 1 (-1 once unhooked), every block freed,
-// and the roots' count, lock word and elements freed exactly once (elements:
-// never, once unhooked).
+// Every thread applies random operations (sharing copies, assignments from
+// its own vectors, from four shared roots and through mailboxes between
+// threads, destruction, unhook, deep copies, views, sub-ranges, operators,
+// plain and compressed loads) to eight vectors of its own, and checks after
+// each that the elements still count up by one. At the end each root's
+// count is exactly 1 (-1 once unhooked), every block is freed, and each
+// root's blocks are freed exactly once (its elements never, once unhooked).
 
 #include <atomic>
 #include <chrono>
@@ -32,6 +28,7 @@
 #include "rtarchive/archive.h"
 
 #include "alloc_tracker.h"
+#include "record_data.h"
 #include "vector_support.h"
 
 namespace {
@@ -78,6 +75,15 @@ std::atomic<bool> g_stop{false};
 std::atomic<long> g_bad{0};
 std::atomic<long> g_counts[kOps];
 
+// dst = src, or a new sharer of src when dst holds nothing.
+void Assign(std::optional<Vec>& dst, const Vec& src) {
+  if (dst) {
+    *dst = src;
+  } else {
+    dst.emplace(src);
+  }
+}
+
 // Every block's elements count up by one.
 void Check(const std::optional<Vec>& v) {
   if (!v || v->elems() == 0) return;
@@ -112,16 +118,10 @@ void Worker(unsigned seed) {
           break;
         }
         case kAssign:
-          if (dst)
-            *dst = src;
-          else
-            dst.emplace(src);
+          Assign(dst, src);
           break;
         case kAssignRoot:
-          if (dst)
-            *dst = *g_roots[root];
-          else
-            dst.emplace(*g_roots[root]);
+          Assign(dst, *g_roots[root]);
           break;
         case kDestroy:
           dst.reset();
@@ -173,10 +173,7 @@ void Worker(unsigned seed) {
         case kTake: {
           Mailbox& m = g_mailboxes[root];
           std::lock_guard<std::mutex> lock(m.mu);
-          if (dst)
-            *dst = m.v;
-          else
-            dst.emplace(m.v);
+          Assign(dst, m.v);
           break;
         }
       }
@@ -212,11 +209,7 @@ int main(int argc, char** argv) {
       for (int e = 0; e < kElems; ++e) raw[e] = 1000 * (r + 1) + e;
       g_roots[r] = new Vec(kElems, raw, 0);
       for (int zip = 0; zip < 2; ++zip) {
-        std::ostringstream os;
-        QmRTArchive ar(os);
-        Vec loaded(kElems, raw, 0);
-        loaded.Serialize(ar, zip != 0);
-        g_records[r][zip] = os.str();
+        g_records[r][zip] = Record({raw, raw + kElems}, zip != 0);
       }
       const VectorFields f = FieldsOf(*g_roots[r]);
       watch.insert(watch.end(), {f.data, f.refs, f.lock});
@@ -246,10 +239,11 @@ int main(int argc, char** argv) {
     std::printf("  unhooked arrays %zu\n", unhooked.size());
     if (g_bad.load() != 0) failures += Fail("elements read wrong");
 
-    bool root_unhooked[kRoots];
+    int roots_unhooked = 0;
     for (int r = 0; r < kRoots; ++r) {
       const VectorFields f = FieldsOf(*g_roots[r]);
-      root_unhooked[r] = *f.refs < 0;
+      const bool root_unhooked = *f.refs < 0;
+      roots_unhooked += root_unhooked;
       if (*f.refs != 1 && *f.refs != -1) failures += Fail("root count inexact");
       if (*f.lock != 0) failures += Fail("root lock word left taken");
       for (int k = 0; k < 3; ++k) {
@@ -259,7 +253,7 @@ int main(int argc, char** argv) {
       }
       delete g_roots[r];
       const long data = alloc_tracker::block_releases[3 * r].load();
-      if (data != (root_unhooked[r] ? 0 : 1)) {
+      if (data != (root_unhooked ? 0 : 1)) {
         failures += Fail("root elements not freed exactly once");
       }
       if (alloc_tracker::block_releases[3 * r + 1].load() != 1 ||
@@ -271,10 +265,7 @@ int main(int argc, char** argv) {
     for (auto& records : g_records) {
       for (std::string& rec : records) std::string().swap(rec);
     }
-    std::printf("  roots unhooked  %d of %d\n",
-                root_unhooked[0] + root_unhooked[1] + root_unhooked[2] +
-                    root_unhooked[3],
-                kRoots);
+    std::printf("  roots unhooked  %d of %d\n", roots_unhooked, kRoots);
   }
   if (kAllocationsTracked && scope.allocated() != scope.released()) {
     failures += Fail("blocks left allocated");
