@@ -1,22 +1,17 @@
 // SPDX-License-Identifier: MIT
 // Element loops of QmMathLA::vector<int>. Internal; not installed.
 //
-// Every loop is written once (kernels_loops.h) and compiled once per
-// instruction-set level, each level in its own unit with its own flags: a
-// portable baseline and, on x86 with GCC or clang, AVX2 and AVX-512 (which
-// replace some loops with hand-written ones). The level is chosen once, from
-// the CPU's features (and QMDATA_ISA, below), the first time Active() is
-// called; the library itself stays runnable on any x86-64 (or any other
-// target, where only the baseline exists).
+// Every loop is written once (kernels_loops.h; the wide levels' own loops
+// once more, kernels_wide.h) and compiled once per instruction-set level,
+// each level in its own unit with its own flags: a portable baseline and, on
+// x86 with GCC or clang, AVX2 and AVX-512. The level is chosen once, from the
+// CPU's features and QMDATA_ISA, so the library runs on any CPU of its target.
 //
 // All arithmetic wraps in 32-bit two's complement. Every kernel gives exactly
-// the result of the plain ascending loop, one element at a time. The kernels
-// never see overlapping operands except where a contract below allows it:
-// the callers in the vector code check the ranges and run the plain loop
-// when they overlap.
-//
-// Thread safety: the tables are immutable; Active() is safe to call from any
-// thread.
+// the result of the plain ascending loop. The kernels never see overlapping
+// operands except where a contract below allows it: the vector code checks
+// the ranges and runs the plain loop when they overlap. The tables are
+// immutable; Active() is safe to call from any thread.
 
 #ifndef QMDATA_SRC_MATHLA_KERNELS_H_
 #define QMDATA_SRC_MATHLA_KERNELS_H_
@@ -66,23 +61,14 @@ using MatKernel = void (*)(int* out, const int* v, const int* a,
 
 struct Kernels {
   const char* name;
-  BinaryKernel add;
-  BinaryKernel sub;
-  BinaryKernel mul;
+  BinaryKernel add, sub, mul;
   ScaleKernel scale;
   DotKernel dot;
-  ReduceKernel sum;
-  ReduceKernel sumsq;
-  ReduceKernel max;
-  ReduceKernel min;
+  ReduceKernel sum, sumsq, max, min;
   ReduceKernel maxabs;  // greatest wrapped magnitude, signed comparison
-  FindKernel find_eq;
-  FindKernel find_abs;
-  MatKernel vecmat;
-  MatKernel vecmat_t;
-  InPlaceKernel add_to;
-  InPlaceKernel sub_from;
-  InPlaceKernel mul_by;
+  FindKernel find_eq, find_abs;
+  MatKernel vecmat, vecmat_t;
+  InPlaceKernel add_to, sub_from, mul_by;
 };
 
 // Each level's table, defined by its own unit; a wide level's pointer is
@@ -101,16 +87,17 @@ const Kernels* KernelsFor(Isa isa);
 // "avx2"; null or any other value sets no limit).
 const Kernels* ChooseUpTo(const char* cap);
 
-// The level the library uses: ChooseUpTo the environment variable
-// QMDATA_ISA, read once, on the first call. The variable lets a machine with
-// a wide level measure and check a narrower one in the whole library.
-// Inline, since the element-wise operators call it for every operation: once
-// chosen, the level costs one load, not a call and a guard.
+// ChooseUpTo the environment variable QMDATA_ISA, read once, on the first
+// call; the variable lets a machine with a wide level check and measure a
+// narrower one in the whole library.
 const Kernels& ChooseActive();
 // The chosen level; null until ChooseActive has run. Only ever set to the
 // one table ChooseActive picks: a cache, the one mutable global here.
 // NOLINTNEXTLINE(cppcoreguidelines-avoid-non-const-global-variables)
 extern std::atomic<const Kernels*> g_active_kernels;
+// The level the library uses. Inline, since the element-wise operators call
+// it for every operation: once chosen, the level costs one load, not a call
+// and a guard.
 inline const Kernels& Active() {
   const Kernels* k = g_active_kernels.load(std::memory_order_acquire);
   return k != nullptr ? *k : ChooseActive();
