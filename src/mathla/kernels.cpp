@@ -3,8 +3,7 @@
 // choice among the levels.
 
 #include <cstdlib>
-#include <cstring>
-#include <initializer_list>
+#include <string_view>
 
 #include "mathla/kernels_loops.h"
 
@@ -39,12 +38,10 @@ const Kernels* KernelsFor(Isa isa) {
 }
 
 const Kernels* ChooseUpTo(const char* cap) {
-  Isa top = Isa::kAvx512;
-  if (cap != nullptr && std::strcmp(cap, "avx2") == 0) top = Isa::kAvx2;
-  if (cap != nullptr && std::strcmp(cap, "baseline") == 0) top = Isa::kBaseline;
-  for (Isa isa : {Isa::kAvx512, Isa::kAvx2}) {
-    const Kernels* k = isa <= top ? KernelsFor(isa) : nullptr;
-    if (k != nullptr) return k;
+  const std::string_view c = cap != nullptr ? cap : "";
+  const int top = c == "baseline" ? 0 : c == "avx2" ? 1 : 2;
+  for (int isa = top; isa > 0; --isa) {
+    if (const Kernels* k = KernelsFor(static_cast<Isa>(isa))) return k;
   }
   return &kBaselineKernels;
 }

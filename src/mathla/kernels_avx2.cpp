@@ -6,7 +6,10 @@
 
 #include "mathla/kernels_loops.h"
 
-#if defined(__AVX2__)
+#if !defined(__AVX2__)
+extern const qmdata::detail::Kernels* const qmdata::detail::kAvx2Kernels =
+    nullptr;
+#else
 #include <immintrin.h>
 
 namespace qmdata::detail {
@@ -77,17 +80,9 @@ struct W {
   }
 };
 
-}  // namespace
-}  // namespace qmdata::detail
-
 #include "mathla/kernels_wide.h"
 
-extern const qmdata::detail::Kernels* const qmdata::detail::kAvx2Kernels =
-    &qmdata::detail::kWideTable;
-
-#else
-
-extern const qmdata::detail::Kernels* const qmdata::detail::kAvx2Kernels =
-    nullptr;
-
+}  // namespace
+extern const Kernels* const kAvx2Kernels = &kWideTable;
+}  // namespace qmdata::detail
 #endif

@@ -8,7 +8,10 @@
 
 #include "mathla/kernels_loops.h"
 
-#if defined(__AVX512F__)
+#if !defined(__AVX512F__)
+extern const qmdata::detail::Kernels* const qmdata::detail::kAvx512Kernels =
+    nullptr;
+#else
 #include <immintrin.h>
 
 namespace qmdata::detail {
@@ -68,17 +71,9 @@ struct W {
   }
 };
 
-}  // namespace
-}  // namespace qmdata::detail
-
 #include "mathla/kernels_wide.h"
 
-extern const qmdata::detail::Kernels* const qmdata::detail::kAvx512Kernels =
-    &qmdata::detail::kWideTable;
-
-#else
-
-extern const qmdata::detail::Kernels* const qmdata::detail::kAvx512Kernels =
-    nullptr;
-
+}  // namespace
+extern const Kernels* const kAvx512Kernels = &kWideTable;
+}  // namespace qmdata::detail
 #endif

@@ -3,11 +3,10 @@
 // the compiler to vectorise. Internal; not installed.
 //
 // Each instruction-set unit (kernels.cpp, kernels_avx2.cpp,
-// kernels_avx512.cpp) includes this file once and compiles it with its own
-// flags. Everything here has internal linkage, so the linker can never let
-// one unit's code stand in for another's: no wide instruction reaches the
-// baseline. For the same reason these loops call nothing inline from other
-// headers (kernels.h's helpers included).
+// kernels_avx512.cpp) includes this file and compiles it with its own flags.
+// Everything here has internal linkage, and calls nothing inline from other
+// headers, so the linker can never let one unit's code stand in for
+// another's: no wide instruction reaches the baseline.
 //
 // kLanes is the number of ints in one of the unit's vector registers. The
 // reductions keep four registers' worth of independent partial results, so
@@ -18,10 +17,13 @@
 #ifndef QMDATA_SRC_MATHLA_KERNELS_LOOPS_H_
 #define QMDATA_SRC_MATHLA_KERNELS_LOOPS_H_
 
+#include <algorithm>
+#include <array>
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #include "mathla/kernels.h"
 
@@ -32,8 +34,7 @@ inline unsigned U(int v) { return static_cast<unsigned>(v); }
 inline int S(unsigned v) { return static_cast<int>(v); }
 // The wrapped magnitude: -2147483648 stays as it is.
 inline int AbsWrap(int v) { return v < 0 ? S(0u - U(v)) : v; }
-// For the debug checks of the loops' preconditions: [a, a + n) and
-// [b, b + m) are the same range or share no element.
+// For the debug checks: [a, a + n) and [b, b + m) are one range or apart.
 inline bool SameOrApart(const int* a, std::size_t n, const int* b,
                         std::size_t m) {
   const std::uintptr_t pa = reinterpret_cast<std::uintptr_t>(a);
@@ -140,7 +141,7 @@ struct Loops {
   template <class R>
   static int Reduce(const int* a, const int* b, std::size_t n) {
     typename R::T part[kBlock];
-    for (auto& p : part) p = R::Init(a);
+    std::fill_n(part, kBlock, R::Init(a));
     std::size_t i = 0;
     for (; i + kBlock <= n; i += kBlock) {
       for (std::size_t j = 0; j < kBlock; ++j)

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The wide levels' hand-written loops, written once over a level's traits W.
 // Internal; not installed. A wide unit defines W and then includes this
-// file, so everything here has its flags and internal linkage. W gives the
+// file in the same unnamed namespace, so everything here has the unit's
+// flags and internal linkage. W gives the
 // register type V of kLanes ints; Zero, Splat, Load (unaligned),
 // LoadAligned, Store (aligned); LoadFrom(p, k), the aligned block at p
 // without reading its first k lanes; LoadPart(p, n, fill), p[0, n) in the
@@ -22,14 +23,8 @@
 #ifndef QMDATA_SRC_MATHLA_KERNELS_WIDE_H_
 #define QMDATA_SRC_MATHLA_KERNELS_WIDE_H_
 
-#include <array>
-#include <utility>
-
-namespace qmdata::detail {
-namespace {  // NOLINT(cert-dcl59-cpp)
-
 using V = W::V;
-constexpr std::size_t kL = W::kLanes;
+inline constexpr std::size_t kL = W::kLanes;
 using LW = Loops<kL>;
 
 // b from b + i on, one register per Next(), i advancing kLanes. REQUIRES:
@@ -68,7 +63,7 @@ constexpr std::array<Fn, sizeof...(kShift)> ShiftTable(
     std::integer_sequence<int, kShift...>) {
   return {Op::template Run<kShift % static_cast<int>(kL)>...};
 }
-constexpr auto kShifts = std::make_integer_sequence<int, kL + 1>();
+inline constexpr auto kShifts = std::make_integer_sequence<int, kL + 1>();
 
 template <class Op>
 void Step(int* out, V y) {
@@ -114,7 +109,8 @@ constexpr auto kInPlaceAt = ShiftTable<InPlaceFn, InPlaceAt<Op>>(kShifts);
 template <class Op>
 void InPlace(int* out, const int* b, std::size_t n) {
   if (n < 2 * kL) return W::template Part<Op>(out, b, n);
-  kInPlaceAt<Op>[LW::Shift(b + LW::Head(out, n))](out, b, n);
+  const auto& at = kInPlaceAt<Op>;
+  at[LW::Shift(b + LW::Head(out, n))](out, b, n);
 }
 
 // The reductions, R: each partial result starts as Of(fill, fill) and
@@ -178,8 +174,10 @@ constexpr auto kDotAt = ShiftTable<ReduceFn, ReduceAt<WideSums<true>>>(kShifts);
 template <bool kJoin>
 int Dot(const int* a, const int* b, std::size_t n) {
   if constexpr (kJoin) {
-    if (n >= 2 * kL)
-      return kDotAt<kJoin>[LW::Shift(b + LW::Head(a, n))](a, b, n);
+    if (n >= 2 * kL) {
+      const auto& at = kDotAt<kJoin>;
+      return at[LW::Shift(b + LW::Head(a, n))](a, b, n);
+    }
   }
   return ReduceAt<WideSums<true>>::Run<0>(a, b, n);
 }
@@ -213,7 +211,7 @@ std::size_t Find(const int* a, std::size_t n, int value) {
 }
 
 // The unit's table: the compiler's loops, these in their place.
-constexpr Kernels kWideTable = [] {
+inline constexpr Kernels kWideTable = [] {
   Kernels k = MakeKernels<kL>(W::kName);
   k.add_to = InPlace<AddOp>;
   k.sub_from = InPlace<SubOp>;
@@ -227,8 +225,5 @@ constexpr Kernels kWideTable = [] {
   k.find_abs = Find<true>;
   return k;
 }();
-
-}  // namespace
-}  // namespace qmdata::detail
 
 #endif  // QMDATA_SRC_MATHLA_KERNELS_WIDE_H_
