@@ -75,7 +75,8 @@ struct W {
   }
   // Scalar: some cores run AVX2's masked stores (vpmaskmovd) as microcode.
   template <class Op>
-  static void Part(int* out, const int* b, std::size_t n) {
+  static void Part(int* __restrict out, const int* __restrict b,
+                   std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) out[i] = S(Op::F(U(out[i]), U(b[i])));
   }
 };
