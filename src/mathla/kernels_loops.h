@@ -147,10 +147,10 @@ struct Loops {
       for (std::size_t j = 0; j < kBlock; ++j)
         part[j] = R::With(part[j], R::Of(a[i + j], b[i + j]));
     }
-    for (; i < n; ++i) part[0] = R::With(part[0], R::Of(a[i], b[i]));
-    for (std::size_t j = 1; j < kBlock; ++j)
-      part[0] = R::With(part[0], part[j]);
-    return static_cast<int>(part[0]);
+    auto s = part[0];
+    for (std::size_t j = 1; j < kBlock; ++j) s = R::With(s, part[j]);
+    for (; i < n; ++i) s = R::With(s, R::Of(a[i], b[i]));
+    return static_cast<int>(s);
   }
   template <class R>
   static int Reduce1(const int* a, std::size_t n) {
