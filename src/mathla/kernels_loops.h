@@ -140,16 +140,16 @@ struct Loops {
   // (a) and taking R::With(itself, R::Of(a[i], b[i])) for its elements.
   template <class R>
   static int Reduce(const int* a, const int* b, std::size_t n) {
-    typename R::T part[kBlock];
-    std::fill_n(part, kBlock, R::Init(a));
+    typename R::T part[kBlock] = {};
+    if (R::Init(a) != 0) std::fill_n(part, kBlock, R::Init(a));
     std::size_t i = 0;
     for (; i + kBlock <= n; i += kBlock) {
       for (std::size_t j = 0; j < kBlock; ++j)
         part[j] = R::With(part[j], R::Of(a[i + j], b[i + j]));
     }
-    auto s = part[0];
-    for (std::size_t j = 1; j < kBlock; ++j) s = R::With(s, part[j]);
+    typename R::T s = R::Init(a);
     for (; i < n; ++i) s = R::With(s, R::Of(a[i], b[i]));
+    for (std::size_t j = 0; j < kBlock; ++j) s = R::With(s, part[j]);
     return static_cast<int>(s);
   }
   template <class R>
