@@ -35,8 +35,8 @@ constexpr int kDim = 1024;
 
 // Our vectors adopt these same arrays (adopt flag 1), so ours and the plain
 // loops work on identically placed memory: the relative placement of two
-// arrays (4 KiB aliasing, cache-line splits) moves timings by tens of
-// percent at the smaller sizes.
+// arrays decides 4 KiB aliasing and which loads split a cache line, which
+// the timings of the smaller sizes follow.
 //
 // Values 0..99: no peer's plain int loop overflows within a run.
 std::vector<int> Data(std::size_t n, unsigned seed) {

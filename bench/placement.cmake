@@ -7,9 +7,9 @@ if(TARGET placement_bench)
   target_sources(placement_bench PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/placement_native.cc
     ${CMAKE_CURRENT_LIST_DIR}/placement_native_avx2.cc)
-  # Each loop on a 64-byte boundary: a loop of a few bytes runs up to half
-  # as fast again when the linker happens to put it across a cache line, so
-  # the peers are timed at their best wherever they land.
+  # Each loop on a 64-byte boundary: a loop of a few bytes that the linker
+  # puts across a cache line is fetched in two lines per iteration, so the
+  # peers are timed at their best wherever they land.
   set_source_files_properties(${CMAKE_CURRENT_LIST_DIR}/placement_native.cc
     PROPERTIES COMPILE_OPTIONS "-O3;-march=native;-falign-loops=64")
   set_source_files_properties(${CMAKE_CURRENT_LIST_DIR}/placement_native_avx2.cc

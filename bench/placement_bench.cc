@@ -2,8 +2,8 @@
 // The placement sweep: element-wise arithmetic and reductions of
 // QmMathLA::vector<int> against the plain __restrict loops built -O3
 // -march=native (placement_peer.h), in one program, with the operands placed
-// on purpose. Where two arrays lie relative to each other (4 KiB aliasing,
-// loads that split cache lines) moves both by tens of percent; the sweep
+// on purpose. Where two arrays lie relative to each other decides 4 KiB
+// aliasing and which loads split a cache line, for both sides; the sweep
 // shows whether the library keeps up with the loop at every placement.
 //
 // Operations: a += b, a -= b, a ^= b, a *= k, a . b (dot), a.sum(), at 1 Ki,
@@ -153,9 +153,8 @@ void RegisterAll() {
 
 // The clock the core runs this thread at, in GHz, from a chain of 2e8
 // dependent decrements (one per cycle); 0 where that is not x86. A shared
-// host can take a core's clock down by a third for minutes at a time (seen:
-// 2.0 GHz on one core and 3.4 on the other, and the two swapped within the
-// hour), which moves every ratio; the sweep prints it before and after.
+// host may change a core's clock for minutes at a time, which moves every
+// ratio; the sweep prints it before and after (docs/DEVELOPING.md).
 double CoreClockGHz() {
 #if defined(__x86_64__) || defined(__i386__)
   long n = 200000000;

@@ -304,16 +304,6 @@ TEST(VectorCompare, ExactAndWithTolerance) {
 using qmdata::detail::Isa;
 using qmdata::detail::Kernels;
 
-std::vector<const Kernels*> Levels() {
-  std::vector<const Kernels*> out;
-  for (Isa isa : {Isa::kBaseline, Isa::kAvx2, Isa::kAvx512}) {
-    if (const Kernels* k = qmdata::detail::KernelsFor(isa)) out.push_back(k);
-  }
-  return out;
-}
-
-unsigned U(int v) { return static_cast<unsigned>(v); }
-
 // Random values, half of them small and half anywhere in the int range, in a
 // buffer with room for misaligned starts.
 std::vector<int> RandomInts(std::mt19937& gen, std::size_t n) {
@@ -369,7 +359,9 @@ TEST(ArithKernels, EveryLevelMatchesThePlainLoop) {
           std::copy(pa, pa + n, in.begin() + off);
           int* po = in.data() + off;
           k->add_to(po, pb, n);
-          k->sub(po, po, pb, n);  // back to a
+          k->sub_from(po, pb, n);  // back to a
+          k->sub(po, po, pb, n);   // a - b, the binary form in place
+          k->add_to(po, pb, n);    // back to a
           k->mul_by(po, pb, n);
           for (std::size_t i = 0; i < n; ++i)
             ASSERT_EQ(po[i], mul[off + i]) << n;

@@ -272,6 +272,12 @@ TEST(VectorAccess, IndexWrapsBothWays) {
   }
   v.setIndex(-2);
   EXPECT_EQ(*v, 40);
+  // The standard range is every element whatever the cursor (here 3), in
+  // both overloads; size() counts elements.
+  Vec w = v;
+  EXPECT_EQ(IntList(v.begin(), v.end()), Elements(v));
+  EXPECT_EQ(IntList(w.begin(), w.end()), Elements(v));
+  EXPECT_EQ(v.size(), 5U);
 }
 
 TEST(VectorAccess, CursorMovesCyclically) {

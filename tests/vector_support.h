@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Test support for QmMathLA::vector<int>: building one from a list, its
 // elements, and its five fields read through a mirror of its standard layout,
-// so tests can check shared counts and block identity; and the text that a
-// value prints.
+// so tests can check shared counts and block identity; the text that a
+// value prints; and, for the kernel tests, every instruction-set level.
 
 #ifndef QMDATA_TESTS_VECTOR_SUPPORT_H_
 #define QMDATA_TESTS_VECTOR_SUPPORT_H_
@@ -100,5 +100,23 @@ class SpinBarrier {
   std::atomic<int> arrived_{0};
   std::atomic<int> generation_{0};
 };
+
+// The element as unsigned, for the expected values' wrapping arithmetic.
+inline unsigned U(int v) { return static_cast<unsigned>(v); }
+
+// The kernel tests link the internal loops, which puts their header in reach.
+#if __has_include("mathla/kernels.h")
+#include "mathla/kernels.h"
+
+// Every instruction-set level this build and CPU have, baseline first.
+inline std::vector<const qmdata::detail::Kernels*> Levels() {
+  using qmdata::detail::Isa;
+  std::vector<const qmdata::detail::Kernels*> out;
+  for (Isa isa : {Isa::kBaseline, Isa::kAvx2, Isa::kAvx512}) {
+    if (const auto* k = qmdata::detail::KernelsFor(isa)) out.push_back(k);
+  }
+  return out;
+}
+#endif
 
 #endif  // QMDATA_TESTS_VECTOR_SUPPORT_H_

@@ -1,59 +1,49 @@
 // SPDX-License-Identifier: MIT
-// The choice among the instruction-set levels of the element loops.
-
-#include "mathla/kernels.h"
+// The baseline level, the element loops at the library's own flags, and the
+// choice among the levels.
 
 #include <cstdlib>
-#include <cstring>
-#include <initializer_list>
+#include <string_view>
+
+#include "mathla/kernels_loops.h"
 
 namespace qmdata::detail {
+
+// A table of function pointers, constant-initialised: nothing can throw.
+extern const Kernels kBaselineKernels =  // NOLINT(cert-err58-cpp)
+    MakeKernels<4>("baseline");
 
 namespace {
 
 // The CPU's features are asked of GCC's and clang's x86 runtime; elsewhere
 // no wide level is compiled in the first place.
+bool CpuHas(Isa isa) {
 #if (defined(__GNUC__) || defined(__clang__)) && \
     (defined(__x86_64__) || defined(__i386__))
-bool CpuHas(Isa isa) {
   __builtin_cpu_init();  // may run before the program's own constructors
-  switch (isa) {
-    case Isa::kAvx2:
-      return __builtin_cpu_supports("avx2");
-    case Isa::kAvx512:
-      return __builtin_cpu_supports("avx2") &&
-             __builtin_cpu_supports("avx512f");
-    default:
-      return true;
-  }
-}
+  return isa == Isa::kBaseline ||
+         (__builtin_cpu_supports("avx2") &&
+          (isa == Isa::kAvx2 || __builtin_cpu_supports("avx512f")));
 #else
-bool CpuHas(Isa isa) { return isa == Isa::kBaseline; }
+  return isa == Isa::kBaseline;
 #endif
+}
 
 }  // namespace
 
-const Kernels* ChooseUpTo(const char* cap) {
-  Isa top = Isa::kAvx512;
-  if (cap != nullptr && std::strcmp(cap, "avx2") == 0) top = Isa::kAvx2;
-  if (cap != nullptr && std::strcmp(cap, "baseline") == 0) top = Isa::kBaseline;
-  for (Isa isa : {Isa::kAvx512, Isa::kAvx2}) {
-    const Kernels* k = isa <= top ? KernelsFor(isa) : nullptr;
-    if (k != nullptr) return k;
-  }
-  return &kBaselineKernels;
+const Kernels* KernelsFor(Isa isa) {
+  const Kernels* const k[] = {&kBaselineKernels, kAvx2Kernels, kAvx512Kernels};
+  const auto at = static_cast<std::size_t>(isa);
+  return k[at] != nullptr && CpuHas(isa) ? k[at] : nullptr;
 }
 
-const Kernels* KernelsFor(Isa isa) {
-  switch (isa) {
-    case Isa::kBaseline:
-      return &kBaselineKernels;
-    case Isa::kAvx2:
-      return kAvx2Kernels && CpuHas(isa) ? kAvx2Kernels : nullptr;
-    case Isa::kAvx512:
-      return kAvx512Kernels && CpuHas(isa) ? kAvx512Kernels : nullptr;
+const Kernels* ChooseUpTo(const char* cap) {
+  const std::string_view c = cap != nullptr ? cap : "";
+  const int top = c == "baseline" ? 0 : c == "avx2" ? 1 : 2;
+  for (int isa = top; isa > 0; --isa) {
+    if (const Kernels* k = KernelsFor(static_cast<Isa>(isa))) return k;
   }
-  return nullptr;
+  return &kBaselineKernels;
 }
 
 // NOLINTNEXTLINE(cppcoreguidelines-avoid-non-const-global-variables)

@@ -1,22 +1,15 @@
 // SPDX-License-Identifier: MIT
 // Element loops of QmMathLA::vector<int>. Internal; not installed.
 //
-// Every loop is written once (kernels_loops.h) and compiled once per
-// instruction-set level, each level in its own unit with its own flags: a
-// portable baseline and, on x86 with GCC or clang, AVX2 and AVX-512 (which
-// replace some loops with hand-written ones). The level is chosen once, from
-// the CPU's features (and QMDATA_ISA, below), the first time Active() is
-// called; the library itself stays runnable on any x86-64 (or any other
-// target, where only the baseline exists).
+// The loops (kernels_loops.h, and the wide levels' own, kernels_wide.h) are
+// compiled once per instruction-set level, each in its own unit with its own
+// flags: a portable baseline and, on x86 with GCC or clang, AVX2 and AVX-512.
+// The level is chosen once, from the CPU and QMDATA_ISA.
 //
-// All arithmetic wraps in 32-bit two's complement. Every kernel gives exactly
-// the result of the plain ascending loop, one element at a time. The kernels
-// never see overlapping operands except where a contract below allows it:
-// the callers in the vector code check the ranges and run the plain loop
-// when they overlap.
-//
-// Thread safety: the tables are immutable; Active() is safe to call from any
-// thread.
+// Arithmetic wraps in 32-bit two's complement, and every kernel gives the
+// result of the plain ascending loop. Operands overlap only where a contract
+// below allows it: the vector code runs the plain loop otherwise. The tables
+// are immutable; Active() is safe to call from any thread.
 
 #ifndef QMDATA_SRC_MATHLA_KERNELS_H_
 #define QMDATA_SRC_MATHLA_KERNELS_H_
@@ -40,9 +33,8 @@ inline bool Overlaps(const int* a, std::size_t n, const int* b, std::size_t m) {
   return pa < pb + m * sizeof(int) && pb < pa + n * sizeof(int);
 }
 
-// out[i] = a[i] op b[i] for i < n. REQUIRES: b and out are either the same
-// pointer or do not overlap; a and out are the same pointer or do not
-// overlap.
+// out[i] = a[i] op b[i] for i < n. REQUIRES: a and b each are out or apart
+// from it.
 using BinaryKernel = void (*)(int* out, const int* a, const int* b,
                               std::size_t n);
 // out[i] = out[i] op b[i] for i < n, the compound operators' case.
@@ -52,37 +44,26 @@ using InPlaceKernel = void (*)(int* out, const int* b, std::size_t n);
 using ScaleKernel = void (*)(int* out, const int* a, int factor, std::size_t n);
 // Sum over i < n of a[i] * b[i]. Any overlap allowed (read only).
 using DotKernel = int (*)(const int* a, const int* b, std::size_t n);
-// A reduction of a[0 .. n): the sum, the sum of squares, or an extreme.
-// The extremes REQUIRE n >= 1.
+// The sum, sum of squares or an extreme of a[0 .. n); extremes REQUIRE n >= 1.
 using ReduceKernel = int (*)(const int* a, std::size_t n);
 // First i < n with a[i] == value (FindEq), or whose wrapped magnitude equals
 // value (FindAbs); n when there is none.
 using FindKernel = std::size_t (*)(const int* a, std::size_t n, int value);
-// Row vector times matrix. For j < n: out[j] = sum over i < k of v[i] * A,
-// where A is a[i * cols + j] (VecMat) or a[j * cols + i] (VecMatT, the
-// transpose). REQUIRES: out does not overlap v or a; k >= 0.
+// For j < n: out[j] = sum over i < k of v[i] * a[i * cols + j] (VecMat) or
+// of v[i] * a[j * cols + i] (VecMatT). REQUIRES: out apart from v and a.
 using MatKernel = void (*)(int* out, const int* v, const int* a,
                            std::ptrdiff_t cols, std::size_t k, std::size_t n);
 
 struct Kernels {
   const char* name;
-  BinaryKernel add;
-  BinaryKernel sub;
-  BinaryKernel mul;
+  BinaryKernel add, sub, mul;
   ScaleKernel scale;
   DotKernel dot;
-  ReduceKernel sum;
-  ReduceKernel sumsq;
-  ReduceKernel max;
-  ReduceKernel min;
+  ReduceKernel sum, sumsq, max, min;
   ReduceKernel maxabs;  // greatest wrapped magnitude, signed comparison
-  FindKernel find_eq;
-  FindKernel find_abs;
-  MatKernel vecmat;
-  MatKernel vecmat_t;
-  InPlaceKernel add_to;
-  InPlaceKernel sub_from;
-  InPlaceKernel mul_by;
+  FindKernel find_eq, find_abs;
+  MatKernel vecmat, vecmat_t;
+  InPlaceKernel add_to, sub_from, mul_by;
 };
 
 // Each level's table, defined by its own unit; a wide level's pointer is
@@ -92,25 +73,22 @@ extern const Kernels* const kAvx2Kernels;
 extern const Kernels* const kAvx512Kernels;
 
 enum class Isa { kBaseline = 0, kAvx2 = 1, kAvx512 = 2 };
-
-// The kernels of one level, or null when this build or this CPU lacks it.
-// The baseline always exists. Tests use this to check every level.
+// One level's kernels, or null where this build or CPU lacks it; the
+// baseline always exists.
 const Kernels* KernelsFor(Isa isa);
-
 // The best level this CPU supports that is not above cap ("baseline",
 // "avx2"; null or any other value sets no limit).
 const Kernels* ChooseUpTo(const char* cap);
-
-// The level the library uses: ChooseUpTo the environment variable
-// QMDATA_ISA, read once, on the first call. The variable lets a machine with
-// a wide level measure and check a narrower one in the whole library.
-// Inline, since the element-wise operators call it for every operation: once
-// chosen, the level costs one load, not a call and a guard.
+// ChooseUpTo QMDATA_ISA, read once, on the first call: a machine with a wide
+// level can check and measure a narrower one in the whole library.
 const Kernels& ChooseActive();
 // The chosen level; null until ChooseActive has run. Only ever set to the
 // one table ChooseActive picks: a cache, the one mutable global here.
 // NOLINTNEXTLINE(cppcoreguidelines-avoid-non-const-global-variables)
 extern std::atomic<const Kernels*> g_active_kernels;
+// The level the library uses. Inline, since the element-wise operators call
+// it for every operation: once chosen, the level costs one load, not a call
+// and a guard.
 inline const Kernels& Active() {
   const Kernels* k = g_active_kernels.load(std::memory_order_acquire);
   return k != nullptr ? *k : ChooseActive();

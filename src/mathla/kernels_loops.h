@@ -2,23 +2,23 @@
 // The element loops of QmMathLA::vector<int>, written once as plain C++ for
 // the compiler to vectorise. Internal; not installed.
 //
-// Each instruction-set unit (kernels_base.cpp, kernels_avx2.cpp,
-// kernels_avx512.cpp) includes this file once and compiles it with its own
-// flags. Everything here has internal linkage, so the linker can never let
-// one unit's code stand in for another's: no wide instruction reaches the
-// baseline. For the same reason these loops call nothing inline from other
-// headers (kernels.h's helpers included).
+// Each instruction-set unit (kernels.cpp, kernels_avx2.cpp,
+// kernels_avx512.cpp) includes this file and compiles it with its own flags.
+// Everything here has internal linkage, and calls nothing inline from other
+// headers, so the linker can never let one unit's code stand in for
+// another's: no wide instruction reaches the baseline.
 //
 // kLanes is the number of ints in one of the unit's vector registers. The
 // reductions keep four registers' worth of independent partial results, so
 // consecutive steps need not wait for each other; the searches test a block
-// of that size at a time and look for the position only in the block that
-// holds it. Arithmetic is done in unsigned and converted back, which C++20
-// defines as the two's-complement value.
+// of that size at a time. Arithmetic is done in unsigned and converted back,
+// which C++20 defines as the two's-complement value.
 
 #ifndef QMDATA_SRC_MATHLA_KERNELS_LOOPS_H_
 #define QMDATA_SRC_MATHLA_KERNELS_LOOPS_H_
 
+#include <algorithm>
+#include <array>
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
@@ -28,17 +28,13 @@
 #include "mathla/kernels.h"
 
 namespace qmdata::detail {
-// Internal linkage on purpose: each instruction-set unit that includes this
-// header gets its own copy, compiled with its own flags, so the linker can
-// never substitute one level's loops for another's.
-namespace {  // NOLINT(cert-dcl59-cpp)
+namespace {  // NOLINT(cert-dcl59-cpp): internal linkage on purpose, above
 
 inline unsigned U(int v) { return static_cast<unsigned>(v); }
 inline int S(unsigned v) { return static_cast<int>(v); }
 // The wrapped magnitude: -2147483648 stays as it is.
 inline int AbsWrap(int v) { return v < 0 ? S(0u - U(v)) : v; }
-// For the debug checks of the loops' preconditions: [a, a + n) and
-// [b, b + m) are the same range or share no element.
+// For the debug checks: [a, a + n) and [b, b + m) are one range or apart.
 inline bool SameOrApart(const int* a, std::size_t n, const int* b,
                         std::size_t m) {
   const std::uintptr_t pa = reinterpret_cast<std::uintptr_t>(a);
@@ -46,12 +42,10 @@ inline bool SameOrApart(const int* a, std::size_t n, const int* b,
   return pa == pb || pa + n * sizeof(int) <= pb || pb + m * sizeof(int) <= pa;
 }
 
-// Four registers per step in the element-wise loops. One register per step
-// makes a loop of a few bytes whose speed hangs on where the linker puts it:
-// the same add loop, at 1 Ki elements on an AMD core, took half as long again
-// when it straddled a 64-byte line as when it fitted in one, which is what
-// set one operator against another built from the same template. Four
-// registers per step do four times the work per fetch of the loop.
+// Four registers per step in the element-wise loops. A loop of one register
+// per step is a few bytes long, and runs at the speed of its instruction
+// fetch wherever it straddles a cache line; four registers per step do four
+// times the work per fetch.
 #if defined(__GNUC__)
 #define QMDATA_UNROLL_4 _Pragma("GCC unroll 4")
 #else
@@ -67,28 +61,22 @@ struct SubOp {
 struct MulOp {
   static unsigned F(unsigned a, unsigned b) { return a * b; }
 };
-// Terms of the sums: a[i] alone, or a[i] * b[i].
-struct FirstTerm {
-  static unsigned F(int a, int) { return U(a); }
+// The sums of a[i] * b[i] (kDot) or a[i], wrapping.
+template <bool kDot>
+struct Sums {
+  using T = unsigned;
+  static T Init(const int*) { return 0; }
+  static T Of(int x, int y) { return kDot ? U(x) * U(y) : U(x); }
+  static T With(T s, T t) { return s + t; }
 };
-struct ProductTerm {
-  static unsigned F(int a, int b) { return U(a) * U(b); }
-};
-// What the extremes and searches compare: each element, or its magnitude.
-struct Same {
-  static int Map(int v) { return v; }
-};
-struct Magnitude {
-  static int Map(int v) { return AbsWrap(v); }
-};
-struct MaxSel : Same {
-  static int Pick(int a, int b) { return a > b ? a : b; }
-};
-struct MinSel : Same {
-  static int Pick(int a, int b) { return a < b ? a : b; }
-};
-struct MaxAbsSel : Magnitude {
-  static int Pick(int a, int b) { return a > b ? a : b; }
+// The extremes of each element or its magnitude (kAbs). They start from
+// element 0, which is part of the answer anyway. REQUIRES: n >= 1.
+template <bool kMin, bool kAbs>
+struct Extremes {
+  using T = int;
+  static T Init(const int* a) { return Of(a[0], 0); }
+  static T Of(int x, int) { return kAbs ? AbsWrap(x) : x; }
+  static T With(T s, T t) { return (kMin ? t < s : t > s) ? t : s; }
 };
 
 template <std::size_t kLanes>
@@ -97,8 +85,7 @@ struct Loops {
 
   // Elements before the first register-aligned address at or after p, at
   // most n. The element-wise loops do these first, so that none of the
-  // vector stores after them splits a cache line (measured: up to a third
-  // slower on the wide levels without it).
+  // vector stores after them splits a cache line.
   static std::size_t Head(const int* p, std::size_t n) {
     const std::size_t bytes = kLanes * sizeof(int);
     const std::size_t off = reinterpret_cast<std::uintptr_t>(p) % bytes;
@@ -121,11 +108,9 @@ struct Loops {
     assert(SameOrApart(out, n, a, n) && SameOrApart(out, n, b, n));
     if (out == a && out != b) return InPlace<Op>(out, b, n);
     const std::size_t head = Head(out, n);
-    for (std::size_t i = 0; i < head; ++i)
-      out[i] = S(Op::F(U(a[i]), U(b[i])));
+    for (std::size_t i = 0; i < head; ++i) out[i] = S(Op::F(U(a[i]), U(b[i])));
     QMDATA_UNROLL_4
-    for (std::size_t i = head; i < n; ++i)
-      out[i] = S(Op::F(U(a[i]), U(b[i])));
+    for (std::size_t i = head; i < n; ++i) out[i] = S(Op::F(U(a[i]), U(b[i])));
   }
 
   // The compound forms' case, out op= b with b apart from out: the
@@ -151,61 +136,38 @@ struct Loops {
     for (std::size_t i = head; i < n; ++i) out[i] = S(U(a[i]) * f);
   }
 
-  // The wrapped sum of Term(a[i], b[i]) over i < n.
-  template <class Term>
-  static int Accumulate(const int* a, const int* b, std::size_t n) {
-    unsigned part[kBlock] = {};
+  // The reductions, R: kBlock partial results, each starting from R::Init
+  // (a) and taking R::With(itself, R::Of(a[i], b[i])) for its elements.
+  template <class R>
+  static int Reduce(const int* a, const int* b, std::size_t n) {
+    typename R::T part[kBlock] = {};
+    if (R::Init(a) != 0) std::fill_n(part, kBlock, R::Init(a));
     std::size_t i = 0;
     for (; i + kBlock <= n; i += kBlock) {
       for (std::size_t j = 0; j < kBlock; ++j)
-        part[j] += Term::F(a[i + j], b[i + j]);
+        part[j] = R::With(part[j], R::Of(a[i + j], b[i + j]));
     }
-    unsigned s = 0;
-    for (; i < n; ++i) s += Term::F(a[i], b[i]);
-    for (std::size_t j = 0; j < kBlock; ++j) s += part[j];
-    return S(s);
+    typename R::T s = R::Init(a);
+    for (; i < n; ++i) s = R::With(s, R::Of(a[i], b[i]));
+    for (std::size_t j = 0; j < kBlock; ++j) s = R::With(s, part[j]);
+    return static_cast<int>(s);
   }
-  static int Dot(const int* a, const int* b, std::size_t n) {
-    return Accumulate<ProductTerm>(a, b, n);
-  }
-  static int Sum(const int* a, std::size_t n) {
-    return Accumulate<FirstTerm>(a, a, n);
-  }
-  static int SumSq(const int* a, std::size_t n) {
-    return Accumulate<ProductTerm>(a, a, n);
+  template <class R>
+  static int Reduce1(const int* a, std::size_t n) {
+    return Reduce<R>(a, a, n);
   }
 
-  // REQUIRES: n >= 1. Every partial result starts from element 0, which is
-  // part of the answer anyway.
-  template <class Sel>
-  static int Extreme(const int* a, std::size_t n) {
-    assert(n >= 1);
-    int part[kBlock];
-    for (std::size_t j = 0; j < kBlock; ++j) part[j] = Sel::Map(a[0]);
-    std::size_t i = 0;
-    for (; i + kBlock <= n; i += kBlock) {
-      for (std::size_t j = 0; j < kBlock; ++j)
-        part[j] = Sel::Pick(part[j], Sel::Map(a[i + j]));
-    }
-    int best = part[0];
-    for (std::size_t j = 1; j < kBlock; ++j) best = Sel::Pick(best, part[j]);
-    for (; i < n; ++i) best = Sel::Pick(best, Sel::Map(a[i]));
-    return best;
-  }
-
-  template <class Sel>  // Same or Magnitude
+  template <bool kAbs>
   static std::size_t Find(const int* a, std::size_t n, int value) {
+    const auto same = [=](int v) { return (kAbs ? AbsWrap(v) : v) == value; };
     std::size_t i = 0;
     for (; i + kBlock <= n; i += kBlock) {
       unsigned hit = 0;
-      for (std::size_t j = 0; j < kBlock; ++j)
-        hit |= static_cast<unsigned>(Sel::Map(a[i + j]) == value);
+      for (std::size_t j = 0; j < kBlock; ++j) hit |= same(a[i + j]) ? 1 : 0;
       if (hit != 0) break;
     }
-    for (; i < n; ++i) {
-      if (Sel::Map(a[i]) == value) return i;
-    }
-    return n;
+    while (i < n && !same(a[i])) ++i;
+    return i;
   }
 
   // Four rows of the matrix per pass, so each pass reads and writes the
@@ -217,9 +179,7 @@ struct Loops {
     std::size_t i = 0;
     for (; i + 4 <= k; i += 4) {
       const int* r0 = a + static_cast<std::ptrdiff_t>(i) * cols;
-      const int* r1 = r0 + cols;
-      const int* r2 = r1 + cols;
-      const int* r3 = r2 + cols;
+      const int *r1 = r0 + cols, *r2 = r1 + cols, *r3 = r2 + cols;
       const unsigned f0 = U(v[i]), f1 = U(v[i + 1]), f2 = U(v[i + 2]),
                      f3 = U(v[i + 3]);
       for (std::size_t j = 0; j < n; ++j) {
@@ -235,15 +195,13 @@ struct Loops {
   }
 
   // out[j] = v . row j, four rows at a time sharing the reads of v.
-  static void VecMatT(int* out, const int* v, const int* a,
-                      std::ptrdiff_t cols, std::size_t k, std::size_t n) {
+  static void VecMatT(int* out, const int* v, const int* a, std::ptrdiff_t cols,
+                      std::size_t k, std::size_t n) {
     assert(out != v && SameOrApart(out, n, v, k) && out != a);
     std::size_t j = 0;
     for (; j + 4 <= n; j += 4) {
       const int* r0 = a + static_cast<std::ptrdiff_t>(j) * cols;
-      const int* r1 = r0 + cols;
-      const int* r2 = r1 + cols;
-      const int* r3 = r2 + cols;
+      const int *r1 = r0 + cols, *r2 = r1 + cols, *r3 = r2 + cols;
       unsigned t0 = 0, t1 = 0, t2 = 0, t3 = 0;
       for (std::size_t i = 0; i < k; ++i) {
         const unsigned x = U(v[i]);
@@ -257,21 +215,11 @@ struct Loops {
       out[j + 2] = S(t2);
       out[j + 3] = S(t3);
     }
-    for (; j < n; ++j) out[j] = Dot(v, a + static_cast<std::ptrdiff_t>(j) * cols, k);
+    for (; j < n; ++j)
+      out[j] =
+          Reduce<Sums<true>>(v, a + static_cast<std::ptrdiff_t>(j) * cols, k);
   }
 };
-
-// The wide levels' tables of one function per shift of an operand (the
-// lanes it lies past a register boundary): entry k is Pick::At<k>.
-template <class Fn, int kCount>
-struct ShiftTable {
-  Fn at[kCount];
-};
-template <class Fn, class Pick, int... kShift>
-constexpr ShiftTable<Fn, sizeof...(kShift)> MakeShiftTable(
-    std::integer_sequence<int, kShift...>) {
-  return {{Pick::template At<kShift>...}};
-}
 
 // The table of one unit's loops.
 template <std::size_t kLanes>
@@ -282,14 +230,14 @@ constexpr Kernels MakeKernels(const char* name) {
           L::template Binary<SubOp>,
           L::template Binary<MulOp>,
           L::Scale,
-          L::Dot,
-          L::Sum,
-          L::SumSq,
-          L::template Extreme<MaxSel>,
-          L::template Extreme<MinSel>,
-          L::template Extreme<MaxAbsSel>,
-          L::template Find<Same>,
-          L::template Find<Magnitude>,
+          L::template Reduce<Sums<true>>,
+          L::template Reduce1<Sums<false>>,
+          L::template Reduce1<Sums<true>>,
+          L::template Reduce1<Extremes<false, false>>,
+          L::template Reduce1<Extremes<true, false>>,
+          L::template Reduce1<Extremes<false, true>>,
+          L::template Find<false>,
+          L::template Find<true>,
           L::VecMat,
           L::VecMatT,
           L::template InPlace<AddOp>,
