@@ -1,15 +1,11 @@
 // SPDX-License-Identifier: MIT
-// Element loops of QmMathLA::vector<int>. Internal; not installed.
-//
-// The loops (kernels_loops.h, and the wide levels' own, kernels_wide.h) are
-// compiled once per instruction-set level, each in its own unit with its own
-// flags: a portable baseline and, on x86 with GCC or clang, AVX2 and AVX-512.
-// The level is chosen once, from the CPU and QMDATA_ISA.
-//
-// Arithmetic wraps in 32-bit two's complement, and every kernel gives the
-// result of the plain ascending loop. Operands overlap only where a contract
-// below allows it: the vector code runs the plain loop otherwise. The tables
-// are immutable; Active() is safe to call from any thread.
+// Element loops of QmMathLA::vector<int>; internal, not installed. They are
+// compiled once per instruction-set level, each unit with its own flags: a
+// baseline and, on x86 with GCC or clang, AVX2 and AVX-512, chosen once from
+// the CPU and QMDATA_ISA. Every kernel wraps in 32-bit two's complement and
+// gives the plain ascending loop's result; operands overlap only where a
+// contract below allows it. The tables are immutable; Active() is safe to
+// call from any thread.
 
 #ifndef QMDATA_SRC_MATHLA_KERNELS_H_
 #define QMDATA_SRC_MATHLA_KERNELS_H_
@@ -19,12 +15,10 @@
 #include <cstdint>
 
 namespace qmdata::detail {
-
 // 32-bit wrap-around without undefined behaviour: the arithmetic is done in
 // unsigned, and C++20 defines the conversion back as two's complement.
 inline unsigned ToU(int v) { return static_cast<unsigned>(v); }
 inline int FromU(unsigned v) { return static_cast<int>(v); }
-
 // True when [a, a + n) and [b, b + m) share an element. Compared as
 // addresses, since the two ranges may lie in unrelated arrays.
 inline bool Overlaps(const int* a, std::size_t n, const int* b, std::size_t m) {
@@ -32,13 +26,10 @@ inline bool Overlaps(const int* a, std::size_t n, const int* b, std::size_t m) {
   const std::uintptr_t pb = reinterpret_cast<std::uintptr_t>(b);
   return pa < pb + m * sizeof(int) && pb < pa + n * sizeof(int);
 }
-
-// out[i] = a[i] op b[i] for i < n. REQUIRES: a and b each are out or apart
-// from it.
+// out[i] = a[i] op b[i] for i < n. REQUIRES: a, b each are out or apart.
 using BinaryKernel = void (*)(int* out, const int* a, const int* b,
                               std::size_t n);
-// out[i] = out[i] op b[i] for i < n, the compound operators' case.
-// REQUIRES: b and out do not overlap.
+// out[i] = out[i] op b[i] for i < n. REQUIRES: b and out do not overlap.
 using InPlaceKernel = void (*)(int* out, const int* b, std::size_t n);
 // out[i] = a[i] * factor for i < n. REQUIRES: a == out or no overlap.
 using ScaleKernel = void (*)(int* out, const int* a, int factor, std::size_t n);
@@ -53,7 +44,6 @@ using FindKernel = std::size_t (*)(const int* a, std::size_t n, int value);
 // of v[i] * a[j * cols + i] (VecMatT). REQUIRES: out apart from v and a.
 using MatKernel = void (*)(int* out, const int* v, const int* a,
                            std::ptrdiff_t cols, std::size_t k, std::size_t n);
-
 struct Kernels {
   const char* name;
   BinaryKernel add, sub, mul;
@@ -63,18 +53,14 @@ struct Kernels {
   ReduceKernel maxabs;  // greatest wrapped magnitude, signed comparison
   FindKernel find_eq, find_abs;
   MatKernel vecmat, vecmat_t;
-  InPlaceKernel add_to, sub_from, mul_by;
+  InPlaceKernel add_to, sub_from, mul_by;  // the compound operators
 };
-
-// Each level's table, defined by its own unit; a wide level's pointer is
-// null where the build did not compile that unit for its instructions.
+// Each level's table; a wide one is null where its unit lacks the flags.
 extern const Kernels kBaselineKernels;
 extern const Kernels* const kAvx2Kernels;
 extern const Kernels* const kAvx512Kernels;
-
 enum class Isa { kBaseline = 0, kAvx2 = 1, kAvx512 = 2 };
-// One level's kernels, or null where this build or CPU lacks it; the
-// baseline always exists.
+// One level's kernels, null where this build or CPU lacks it (never baseline).
 const Kernels* KernelsFor(Isa isa);
 // The best level this CPU supports that is not above cap ("baseline",
 // "avx2"; null or any other value sets no limit).
@@ -82,18 +68,14 @@ const Kernels* ChooseUpTo(const char* cap);
 // ChooseUpTo QMDATA_ISA, read once, on the first call: a machine with a wide
 // level can check and measure a narrower one in the whole library.
 const Kernels& ChooseActive();
-// The chosen level; null until ChooseActive has run. Only ever set to the
-// one table ChooseActive picks: a cache, the one mutable global here.
+// ChooseActive's choice, null before: the one mutable global here.
 // NOLINTNEXTLINE(cppcoreguidelines-avoid-non-const-global-variables)
 extern std::atomic<const Kernels*> g_active_kernels;
-// The level the library uses. Inline, since the element-wise operators call
-// it for every operation: once chosen, the level costs one load, not a call
-// and a guard.
+// The level in use: once chosen, one load rather than a call and a guard.
 inline const Kernels& Active() {
   const Kernels* k = g_active_kernels.load(std::memory_order_acquire);
   return k != nullptr ? *k : ChooseActive();
 }
-
 }  // namespace qmdata::detail
 
 #endif  // QMDATA_SRC_MATHLA_KERNELS_H_

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The AVX2 level: the element loops compiled with -mavx2 where the build
-// gives this unit that flag (CMakeLists.txt); elsewhere the level does not
-// exist. The hand-written loops are kernels_wide.h's over this traits
-// struct.
+// The AVX2 level: the loops with -mavx2 where the build gives this unit that
+// flag (CMakeLists.txt), kernels_wide.h's over this traits struct.
 
 #include "mathla/kernels_loops.h"
 
@@ -11,26 +9,19 @@ extern const qmdata::detail::Kernels* const qmdata::detail::kAvx2Kernels =
     nullptr;
 #else
 #include <immintrin.h>
-
 namespace qmdata::detail {
 namespace {
-
 struct W {
   static constexpr const char* kName = "avx2";
   using V = __m256i;
   static constexpr std::size_t kLanes = 8;
-  // The dot product loads b as it lies: with no stores to wait for, the
-  // loads that split a cache line cost less than the joins.
+  // With no stores to wait for, split loads of b cost less than the joins.
   static constexpr bool kJoinDot = false;
-
   static V Zero() { return _mm256_setzero_si256(); }
   static V Splat(int v) { return _mm256_set1_epi32(v); }
-  static V Load(const int* p) {
-    return _mm256_loadu_si256(reinterpret_cast<const V*>(p));
-  }
-  static V LoadAligned(const int* p) {
-    return _mm256_load_si256(reinterpret_cast<const V*>(p));
-  }
+  static const V* P(const int* p) { return reinterpret_cast<const V*>(p); }
+  static V Load(const int* p) { return _mm256_loadu_si256(P(p)); }
+  static V LoadAligned(const int* p) { return _mm256_load_si256(P(p)); }
   static void Store(int* p, V v) {
     _mm256_store_si256(reinterpret_cast<V*>(p), v);
   }
@@ -48,13 +39,9 @@ struct W {
   template <int k>
   static V Join(V lo, V hi) {
     const V mid = _mm256_permute2x128_si256(lo, hi, 0x21);
-    if constexpr (k < 4) {
-      return _mm256_alignr_epi8(mid, lo, 4 * k);
-    } else if constexpr (k == 4) {
-      return mid;
-    } else {
-      return _mm256_alignr_epi8(hi, mid, 4 * (k - 4));
-    }
+    if constexpr (k < 4) return _mm256_alignr_epi8(mid, lo, 4 * k);
+    if constexpr (k == 4) return mid;
+    if constexpr (k > 4) return _mm256_alignr_epi8(hi, mid, 4 * (k - 4));
   }
   static V Do(AddOp, V x, V y) { return _mm256_add_epi32(x, y); }
   static V Do(SubOp, V x, V y) { return _mm256_sub_epi32(x, y); }
@@ -80,9 +67,7 @@ struct W {
     for (std::size_t i = 0; i < n; ++i) out[i] = S(Op::F(U(out[i]), U(b[i])));
   }
 };
-
 #include "mathla/kernels_wide.h"
-
 }  // namespace
 extern const Kernels* const kAvx2Kernels = &kWideTable;
 }  // namespace qmdata::detail

@@ -1,10 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The AVX-512 level: the element loops compiled with -mavx512f where the
-// build gives this unit that flag (CMakeLists.txt); elsewhere the level does
-// not exist. The hand-written loops are kernels_wide.h's over this traits
-// struct; heads and remainders are masked steps. The extremes and shuffles
-// use the zero-masked forms: GCC 12 warns wherever the plain ones are
-// inlined.
+// The AVX-512 level, as kernels_avx2.cpp with -mavx512f. The extremes and
+// shuffles are zero-masked: GCC 12 warns wherever the plain ones are inlined.
 
 #include "mathla/kernels_loops.h"
 
@@ -13,18 +9,14 @@ extern const qmdata::detail::Kernels* const qmdata::detail::kAvx512Kernels =
     nullptr;
 #else
 #include <immintrin.h>
-
 namespace qmdata::detail {
 namespace {
-
 constexpr __mmask16 kAll = 0xFFFF;
-
 struct W {
   static constexpr const char* kName = "avx512";
   using V = __m512i;
   static constexpr std::size_t kLanes = 16;
   static constexpr bool kJoinDot = true;
-
   static __mmask16 Lanes(std::size_t n) {
     return n >= 16 ? kAll : static_cast<__mmask16>((1u << n) - 1u);
   }
@@ -70,9 +62,7 @@ struct W {
     }
   }
 };
-
 #include "mathla/kernels_wide.h"
-
 }  // namespace
 extern const Kernels* const kAvx512Kernels = &kWideTable;
 }  // namespace qmdata::detail

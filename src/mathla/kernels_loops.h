@@ -1,18 +1,10 @@
 // SPDX-License-Identifier: MIT
-// The element loops of QmMathLA::vector<int>, written once as plain C++ for
-// the compiler to vectorise. Internal; not installed.
-//
-// Each instruction-set unit (kernels.cpp, kernels_avx2.cpp,
-// kernels_avx512.cpp) includes this file and compiles it with its own flags.
-// Everything here has internal linkage, and calls nothing inline from other
-// headers, so the linker can never let one unit's code stand in for
-// another's: no wide instruction reaches the baseline.
-//
-// kLanes is the number of ints in one of the unit's vector registers. The
-// reductions keep four registers' worth of independent partial results, so
-// consecutive steps need not wait for each other; the searches test a block
-// of that size at a time. Arithmetic is done in unsigned and converted back,
-// which C++20 defines as the two's-complement value.
+// The element loops as plain C++ for the compiler to vectorise with each
+// unit's flags. All has internal linkage and calls nothing inline from other
+// headers, so the linker cannot let one unit's code stand in for another's.
+// kLanes ints fill a register; the reductions keep four registers of partial
+// results, so that steps need not wait for each other, and the searches test
+// that many elements at a time.
 
 #ifndef QMDATA_SRC_MATHLA_KERNELS_LOOPS_H_
 #define QMDATA_SRC_MATHLA_KERNELS_LOOPS_H_
@@ -29,7 +21,6 @@
 
 namespace qmdata::detail {
 namespace {  // NOLINT(cert-dcl59-cpp): internal linkage on purpose, above
-
 inline unsigned U(int v) { return static_cast<unsigned>(v); }
 inline int S(unsigned v) { return static_cast<int>(v); }
 // The wrapped magnitude: -2147483648 stays as it is.
@@ -41,17 +32,13 @@ inline bool SameOrApart(const int* a, std::size_t n, const int* b,
   const std::uintptr_t pb = reinterpret_cast<std::uintptr_t>(b);
   return pa == pb || pa + n * sizeof(int) <= pb || pb + m * sizeof(int) <= pa;
 }
-
-// Four registers per step in the element-wise loops. A loop of one register
-// per step is a few bytes long, and runs at the speed of its instruction
-// fetch wherever it straddles a cache line; four registers per step do four
-// times the work per fetch.
+// Four registers per step: a loop of one is so short that instruction fetch
+// limits it wherever it straddles a cache line.
 #if defined(__GNUC__)
 #define QMDATA_UNROLL_4 _Pragma("GCC unroll 4")
 #else
 #define QMDATA_UNROLL_4
 #endif
-
 struct AddOp {
   static unsigned F(unsigned a, unsigned b) { return a + b; }
 };
@@ -61,7 +48,7 @@ struct SubOp {
 struct MulOp {
   static unsigned F(unsigned a, unsigned b) { return a * b; }
 };
-// The sums of a[i] * b[i] (kDot) or a[i], wrapping.
+// The sums of a[i] * b[i] (kDot) or a[i].
 template <bool kDot>
 struct Sums {
   using T = unsigned;
@@ -69,8 +56,7 @@ struct Sums {
   static T Of(int x, int y) { return kDot ? U(x) * U(y) : U(x); }
   static T With(T s, T t) { return s + t; }
 };
-// The extremes of each element or its magnitude (kAbs). They start from
-// element 0, which is part of the answer anyway. REQUIRES: n >= 1.
+// The extremes of each element or its magnitude (kAbs), from element 0.
 template <bool kMin, bool kAbs>
 struct Extremes {
   using T = int;
@@ -78,21 +64,17 @@ struct Extremes {
   static T Of(int x, int) { return kAbs ? AbsWrap(x) : x; }
   static T With(T s, T t) { return (kMin ? t < s : t > s) ? t : s; }
 };
-
 template <std::size_t kLanes>
 struct Loops {
   static constexpr std::size_t kBlock = 4 * kLanes;
-
   // Elements before the first register-aligned address at or after p, at
-  // most n. The element-wise loops do these first, so that none of the
-  // vector stores after them splits a cache line.
+  // most n, done first so that no vector store after them splits a line.
   static std::size_t Head(const int* p, std::size_t n) {
     const std::size_t bytes = kLanes * sizeof(int);
     const std::size_t off = reinterpret_cast<std::uintptr_t>(p) % bytes;
     const std::size_t head = off == 0 ? 0 : (bytes - off) / sizeof(int);
     return head < n ? head : n;
   }
-
   // Lanes p lies past a register boundary, 0 to kLanes - 1; kLanes where p
   // is not even 4-byte aligned. The wide levels pick a loop by it.
   static unsigned Shift(const int* p) {
@@ -102,7 +84,6 @@ struct Loops {
                ? kLanes
                : static_cast<unsigned>(addr % bytes / sizeof(int));
   }
-
   template <class Op>
   static void Binary(int* out, const int* a, const int* b, std::size_t n) {
     assert(SameOrApart(out, n, a, n) && SameOrApart(out, n, b, n));
@@ -112,9 +93,7 @@ struct Loops {
     QMDATA_UNROLL_4
     for (std::size_t i = head; i < n; ++i) out[i] = S(Op::F(U(a[i]), U(b[i])));
   }
-
-  // The compound forms' case, out op= b with b apart from out: the
-  // compiler needs no overlap test at run time, so short calls start sooner.
+  // b apart from out: the compiler needs no overlap test at run time.
   template <class Op>
   static void InPlace(int* __restrict out, const int* __restrict b,
                       std::size_t n) {
@@ -126,7 +105,6 @@ struct Loops {
     for (std::size_t i = head; i < n; ++i)
       out[i] = S(Op::F(U(out[i]), U(b[i])));
   }
-
   static void Scale(int* out, const int* a, int factor, std::size_t n) {
     assert(SameOrApart(out, n, a, n));
     const unsigned f = U(factor);
@@ -135,9 +113,7 @@ struct Loops {
     QMDATA_UNROLL_4
     for (std::size_t i = head; i < n; ++i) out[i] = S(U(a[i]) * f);
   }
-
-  // The reductions, R: kBlock partial results, each starting from R::Init
-  // (a) and taking R::With(itself, R::Of(a[i], b[i])) for its elements.
+  // kBlock partial results from R::Init(a), R::With each R::Of(a[i], b[i]).
   template <class R>
   static int Reduce(const int* a, const int* b, std::size_t n) {
     typename R::T part[kBlock] = {};
@@ -156,7 +132,6 @@ struct Loops {
   static int Reduce1(const int* a, std::size_t n) {
     return Reduce<R>(a, a, n);
   }
-
   template <bool kAbs>
   static std::size_t Find(const int* a, std::size_t n, int value) {
     const auto same = [=](int v) { return (kAbs ? AbsWrap(v) : v) == value; };
@@ -169,9 +144,7 @@ struct Loops {
     while (i < n && !same(a[i])) ++i;
     return i;
   }
-
-  // Four rows of the matrix per pass, so each pass reads and writes the
-  // output once for four rows.
+  // Four rows per pass, so the output is read and written once for four.
   static void VecMat(int* out, const int* v, const int* a, std::ptrdiff_t cols,
                      std::size_t k, std::size_t n) {
     assert(out != v && SameOrApart(out, n, v, k) && out != a);
@@ -193,8 +166,7 @@ struct Loops {
       for (std::size_t j = 0; j < n; ++j) out[j] = S(U(out[j]) + f * U(r[j]));
     }
   }
-
-  // out[j] = v . row j, four rows at a time sharing the reads of v.
+  // Four rows at a time, sharing the reads of v.
   static void VecMatT(int* out, const int* v, const int* a, std::ptrdiff_t cols,
                       std::size_t k, std::size_t n) {
     assert(out != v && SameOrApart(out, n, v, k) && out != a);
@@ -220,8 +192,6 @@ struct Loops {
           Reduce<Sums<true>>(v, a + static_cast<std::ptrdiff_t>(j) * cols, k);
   }
 };
-
-// The table of one unit's loops.
 template <std::size_t kLanes>
 constexpr Kernels MakeKernels(const char* name) {
   using L = Loops<kLanes>;
@@ -244,7 +214,6 @@ constexpr Kernels MakeKernels(const char* name) {
           L::template InPlace<SubOp>,
           L::template InPlace<MulOp>};
 }
-
 }  // namespace
 }  // namespace qmdata::detail
 

@@ -1,24 +1,18 @@
 // SPDX-License-Identifier: MIT
-// The wide levels' hand-written loops, written once over a level's traits W.
-// Internal; not installed. A wide unit defines W and then includes this
-// file in the same unnamed namespace, so everything here has the unit's
-// flags and internal linkage. W gives the
-// register type V of kLanes ints; Zero, Splat, Load (unaligned),
-// LoadAligned, Store (aligned); LoadFrom(p, k), the aligned block at p
-// without reading its first k lanes; LoadPart(p, n, fill), p[0, n) in the
-// low lanes (all of them when n >= kLanes) and fill in the others; Join<k>,
-// the register k lanes into one block and on into the next; Do(op, x, y),
-// Max, Min and Abs lane by lane, wrapping; Fold(v, f), the lanes combined
-// with f; Eq, the bit mask of equal lanes; Part<Op>(out, b, n), out op= b
-// for a head or remainder; and kJoinDot, whether the dot product joins b.
-//
-// The in-place operations and the reductions run from the first register
-// boundary of out (of a) on, after a partial step, so that no aligned load
-// or store splits a cache line. Where b then lies kShift lanes past a
-// boundary, it is read in aligned blocks too, each register joined from two:
-// loads of b as it lies would split a cache line at every 64 bytes of b.
-// The join takes the shift as an immediate, so each shift has its own
-// function, the whole operation, picked once per call from a table.
+// The wide levels' loops over a level's traits W, which a wide unit defines
+// before including this file in its unnamed namespace: V, a register of kLanes
+// ints; Zero, Splat, Load, LoadAligned, Store (aligned); LoadFrom(p, k), the
+// aligned block at p without its first k lanes; LoadPart(p, n, fill), p[0, n)
+// in the low lanes (all when n >= kLanes), fill in the others; Join<k>, the
+// register k lanes into one block and on into the next; Do(op, x, y), Max,
+// Min, Abs lane by lane, wrapping; Fold(v, f), the lanes combined by f; Eq,
+// the mask of equal lanes; Part<Op>(out, b, n), out op= b for a head or
+// remainder; kJoinDot, whether the dot product joins b.
+// The in-place operations and reductions run from the first register boundary
+// of out (of a) on, so that no aligned load or store splits a cache line; b,
+// where it lies kShift lanes past a boundary, is read in aligned blocks too,
+// each register joined from two. The join takes the shift as an immediate, so
+// each shift has its own function, picked once per call from a table.
 
 #ifndef QMDATA_SRC_MATHLA_KERNELS_WIDE_H_
 #define QMDATA_SRC_MATHLA_KERNELS_WIDE_H_
@@ -26,11 +20,9 @@
 using V = W::V;
 inline constexpr std::size_t kL = W::kLanes;
 using LW = Loops<kL>;
-
-// b from b + i on, one register per Next(), i advancing kLanes. REQUIRES:
-// at least kLanes - kShift elements of b from b + i on, and Next() called
-// only while kSlack more follow the register it returns: every block read
-// then lies within b (the first one's lanes before b + i are not read).
+// b from b + i on, a register per Next(). REQUIRES: kLanes - kShift elements
+// from b + i on, and Next() only while kSlack more follow the register it
+// returns, so every block read lies in b (LoadFrom skips lanes before b + i).
 template <int kShift>
 class BReader {
  public:
@@ -55,22 +47,18 @@ class BReader {
   const int* at_;
   V lo_;
 };
-
-// Fn's for shifts 0 to kLanes, Op::Run<shift>; at kLanes, b is not even
-// 4-byte aligned and is loaded as it lies.
+// Op::Run<s> for shifts s of 0 to kLanes, kLanes (b unaligned) running Run<0>.
 template <class Fn, class Op, int... kShift>
 constexpr std::array<Fn, sizeof...(kShift)> ShiftTable(
     std::integer_sequence<int, kShift...>) {
   return {Op::template Run<kShift % static_cast<int>(kL)>...};
 }
 inline constexpr auto kShifts = std::make_integer_sequence<int, kL + 1>();
-
 template <class Op>
 void Step(int* out, V y) {
   W::Store(out, W::Do(Op{}, W::LoadAligned(out), y));
 }
-
-// out op= b over [i, n), out + i on a register boundary: four registers per
+// out op= b over [i, n), out + i on a register boundary, four registers per
 // step, then one, then the remainder. REQUIRES: n - i >= kLanes.
 template <class Op, int kShift>
 [[gnu::always_inline]] inline void InPlaceBody(int* __restrict out,
@@ -88,7 +76,6 @@ template <class Op, int kShift>
   for (; i + kL + kSlack <= n; i += kL) Step<Op>(out + i, y.Next());
   W::template Part<Op>(out + i, b + i, n - i);
 }
-
 // Where out is on a boundary already, the steps start from 0, so that their
 // first loads wait for nothing but the operands' addresses.
 template <class Op>
@@ -101,29 +88,24 @@ struct InPlaceAt {
     InPlaceBody<Op, kShift>(out, b, head, n);
   }
 };
-using InPlaceFn = void (*)(int*, const int*, std::size_t);
 template <class Op>
-constexpr auto kInPlaceAt = ShiftTable<InPlaceFn, InPlaceAt<Op>>(kShifts);
-
-// out op= b, b apart from out.
+constexpr auto kInPlaceAt = ShiftTable<InPlaceKernel, InPlaceAt<Op>>(kShifts);
 template <class Op>
 void InPlace(int* out, const int* b, std::size_t n) {
   if (n < 2 * kL) return W::template Part<Op>(out, b, n);
   const auto& at = kInPlaceAt<Op>;
   at[LW::Shift(b + LW::Head(out, n))](out, b, n);
 }
-
-// The reductions, R: each partial result starts as Of(fill, fill) and
-// takes With(itself, Of(x, y)) for each register x of a and y of b, the
-// missing lanes of a partial register being fill. The sum passes a as b.
+// Each partial result starts as Of(fill, fill), then takes With(itself,
+// Of(x, y)) for each register x of a and y of b, fill in a partial one's
+// missing lanes. The sum passes a as b.
 template <bool kDot>
 struct WideSums {
   static V Fill(const int*) { return W::Zero(); }
   static V Of(V x, V y) { return kDot ? W::Do(MulOp{}, x, y) : y; }
   static V With(V s, V t) { return W::Do(AddOp{}, s, t); }
 };
-// Each element or its magnitude (kAbs); the fill, element 0, is part of
-// the answer anyway. REQUIRES: n >= 1.
+// Each element or its magnitude (kAbs); the fill, a[0], is in the answer.
 template <bool kMin, bool kAbs>
 struct WideExtremes {
   static V Fill(const int* a) { return W::Splat(a[0]); }
@@ -137,7 +119,6 @@ V Partial(V s, const int* a, const int* b, std::size_t n, V fill) {
                          W::LoadPart(b + i, n - i, fill)));
   return s;
 }
-
 // As InPlaceAt: a from its register boundary on, four partial results.
 template <class R>
 struct ReduceAt {
@@ -165,19 +146,16 @@ struct ReduceAt {
                    [](V x, V y) { return R::With(x, y); });
   }
 };
-using ReduceFn = int (*)(const int*, const int*, std::size_t);
 template <bool kJoin>
-constexpr auto kDotAt = ShiftTable<ReduceFn, ReduceAt<WideSums<true>>>(kShifts);
-
+constexpr auto kDotAt =
+    ShiftTable<DotKernel, ReduceAt<WideSums<true>>>(kShifts);
 // b joined where the level's kJoinDot says so; a after its head is on a
 // boundary, so the other reductions run the unjoined loop.
 template <bool kJoin>
 int Dot(const int* a, const int* b, std::size_t n) {
   if constexpr (kJoin) {
-    if (n >= 2 * kL) {
-      const auto& at = kDotAt<kJoin>;
-      return at[LW::Shift(b + LW::Head(a, n))](a, b, n);
-    }
+    const auto& at = kDotAt<kJoin>;
+    if (n >= 2 * kL) return at[LW::Shift(b + LW::Head(a, n))](a, b, n);
   }
   return ReduceAt<WideSums<true>>::Run<0>(a, b, n);
 }
@@ -185,9 +163,7 @@ template <class R>
 int Reduce(const int* a, std::size_t n) {
   return ReduceAt<R>::template Run<0>(a, a, n);
 }
-
-// The first match: four registers per step, their masks joined into one
-// word, then one register (partial at the end) at a time.
+// Four registers per step, their masks joined into one word, then one.
 template <bool kAbs>
 std::size_t Find(const int* a, std::size_t n, int value) {
   const V want = W::Splat(value);
@@ -209,8 +185,7 @@ std::size_t Find(const int* a, std::size_t n, int value) {
   }
   return n;
 }
-
-// The unit's table: the compiler's loops, these in their place.
+// The compiler's loops, these in their place.
 inline constexpr Kernels kWideTable = [] {
   Kernels k = MakeKernels<kL>(W::kName);
   k.add_to = InPlace<AddOp>;
