@@ -66,12 +66,22 @@ DecodeEnd ZlibCodec::Decode(const void* in, std::size_t in_len, void* out,
   }
   *used = in_len - in_left - z.avail_in;
   *written = room - out_left - z.avail_out;
-  const bool full = z.avail_out == 0 && out_left == 0;
+  bool wants_room = false;
+  if (rc == Z_BUF_ERROR && z.avail_out == 0 && out_left == 0) {
+    // Z_BUF_ERROR with the room full: no progress, for want of output room
+    // or, with the output complete, of the stream's remaining input (its
+    // adler32, say). One byte of scratch room tells which: only a stream
+    // with more output writes it.
+    Bytef scratch = 0;
+    z.next_out = &scratch;
+    z.avail_out = 1;
+    inflate(&z, Z_NO_FLUSH);
+    wants_room = z.avail_out == 0;
+  }
   inflateEnd(&z);
   if (rc == Z_STREAM_END) return DecodeEnd::kStreamEnd;
   if (rc == Z_MEM_ERROR) return DecodeEnd::kNoMemory;
-  // Z_BUF_ERROR: no progress, for want of output room or of input.
-  return rc == Z_BUF_ERROR && full ? DecodeEnd::kNoRoom : DecodeEnd::kBadData;
+  return wants_room ? DecodeEnd::kNoRoom : DecodeEnd::kBadData;
 }
 
 }  // namespace qmdata::detail
