@@ -97,6 +97,26 @@ void RecordSteps::Refuse(std::string sentence, std::string expected,
                     m_at};
 }
 
+namespace {
+
+// Notes `record`'s fault as the thread's failure or, where a nested record
+// noted its own already, `record` as that failure's context.
+void Note(const char* record, const RecordFault& fault, bool nested) {
+  if (!nested) {
+    Store(record, fault);
+  } else if (t_failure.record[0] != '\0') {  // unless it had no memory
+    NoteAsContext(record);
+  }
+}
+
+void NoteWithoutMemory() noexcept {
+  t_failure = kNone;
+  CopyCut(t_failure.message,
+          "a record failed, and there was no memory to say why");
+}
+
+}  // namespace
+
 QMDATA_CATCHES_FORCED_UNWIND void RecordSteps::Fail() const {
   try {
     RecordFault fault{"", "", "", m_at};  // no allocation before the rethrow
@@ -129,15 +149,9 @@ QMDATA_CATCHES_FORCED_UNWIND void RecordSteps::Fail() const {
                        ": an exception that is not a std::exception (from "
                        "the stream buffer?)";
     }
-    if (!nested) {
-      Store(m_record, fault);
-    } else if (t_failure.record[0] != '\0') {  // unless it had no memory
-      NoteAsContext(m_record);
-    }
+    Note(m_record, fault, nested);
   } catch (const std::exception&) {  // no memory for the reason
-    t_failure = kNone;
-    CopyCut(t_failure.message,
-            "a record failed, and there was no memory to say why");
+    NoteWithoutMemory();
   }
   ++t_failures;
   throw -1;  // NOLINT(hicpp-exception-baseclass): the records' contract

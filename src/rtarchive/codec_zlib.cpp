@@ -15,6 +15,19 @@ namespace qmdata::detail {
 
 namespace {
 constexpr int kLevel = 6;
+
+// After Z_BUF_ERROR, no progress: true when for want of output room, false
+// when, with the output complete, for want of the stream's remaining input
+// (its adler32, say). One byte of scratch room tells which: only a stream
+// with more output writes it.
+bool WantsRoom(z_stream& z) {
+  if (z.avail_out != 0) return false;
+  Bytef scratch = 0;
+  z.next_out = &scratch;
+  z.avail_out = 1;
+  inflate(&z, Z_NO_FLUSH);
+  return z.avail_out == 0;
+}
 }  // namespace
 
 ZlibCodec::~ZlibCodec() = default;
@@ -66,18 +79,7 @@ DecodeEnd ZlibCodec::Decode(const void* in, std::size_t in_len, void* out,
   }
   *used = in_len - in_left - z.avail_in;
   *written = room - out_left - z.avail_out;
-  bool wants_room = false;
-  if (rc == Z_BUF_ERROR && z.avail_out == 0 && out_left == 0) {
-    // Z_BUF_ERROR with the room full: no progress, for want of output room
-    // or, with the output complete, of the stream's remaining input (its
-    // adler32, say). One byte of scratch room tells which: only a stream
-    // with more output writes it.
-    Bytef scratch = 0;
-    z.next_out = &scratch;
-    z.avail_out = 1;
-    inflate(&z, Z_NO_FLUSH);
-    wants_room = z.avail_out == 0;
-  }
+  const bool wants_room = rc == Z_BUF_ERROR && out_left == 0 && WantsRoom(z);
   inflateEnd(&z);
   if (rc == Z_STREAM_END) return DecodeEnd::kStreamEnd;
   if (rc == Z_MEM_ERROR) return DecodeEnd::kNoMemory;
