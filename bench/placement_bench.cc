@@ -155,11 +155,14 @@ void RegisterAll() {
 // dependent decrements (one per cycle); 0 where that is not x86. A shared
 // host may change a core's clock for minutes at a time, which moves every
 // ratio; the sweep prints it before and after (docs/DEVELOPING.md).
+// The loop starts on a 64-byte boundary: a copy whose decrement and branch
+// lie in two fetch blocks takes two cycles per turn on some cores, which
+// would read as the clock halving between the two calls.
 double CoreClockGHz() {
 #if defined(__x86_64__) || defined(__i386__)
   long n = 200000000;
   const auto start = std::chrono::steady_clock::now();
-  __asm__ volatile("1: dec %0\n\tjnz 1b" : "+r"(n));
+  __asm__ volatile(".p2align 6\n1: dec %0\n\tjnz 1b" : "+r"(n));
   const std::chrono::duration<double> s =
       std::chrono::steady_clock::now() - start;
   return 0.2 / s.count();
