@@ -17,9 +17,9 @@ if(QMDATA_COMPRESSION STREQUAL "auto" OR QMDATA_COMPRESSION STREQUAL "libdeflate
     message(FATAL_ERROR "QMDATA_COMPRESSION=libdeflate but libdeflate was not found")
   endif()
 endif()
-find_package(ZLIB REQUIRED)
 if(NOT QMDATA_BACKEND)
   set(QMDATA_BACKEND zlib)
+  find_package(ZLIB REQUIRED)
 endif()
 message(STATUS "qmdata compression backend: ${QMDATA_BACKEND}")
 
@@ -35,8 +35,11 @@ target_include_directories(qmdata_rtarchive
   PUBLIC $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>
          $<INSTALL_INTERFACE:${QMDATA_INSTALL_INCLUDEDIR}>
   PRIVATE ${PROJECT_SOURCE_DIR}/src)
-target_link_libraries(qmdata_rtarchive PRIVATE ZLIB::ZLIB Threads::Threads)
+# The backend is the one compression library it links.
+target_link_libraries(qmdata_rtarchive PRIVATE Threads::Threads)
 if(QMDATA_BACKEND STREQUAL "libdeflate")
   target_link_libraries(qmdata_rtarchive PRIVATE qmdata::libdeflate)
+else()
+  target_link_libraries(qmdata_rtarchive PRIVATE ZLIB::ZLIB)
 endif()
 qmdata_library_properties(qmdata_rtarchive QMDATA_RTARCHIVE_BUILDING)
