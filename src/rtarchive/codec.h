@@ -60,8 +60,8 @@ class ZlibCodec {
  private:
   // State a backend keeps between calls (libdeflate's compressor and
   // decompressor); unused by the others.
-  void* m_compressor = nullptr;
-  void* m_decompressor = nullptr;
+  [[maybe_unused]] void* m_compressor = nullptr;
+  [[maybe_unused]] void* m_decompressor = nullptr;
 };
 
 }  // namespace qmdata::detail
