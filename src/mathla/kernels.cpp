@@ -10,7 +10,6 @@ namespace qmdata::detail {
 // A table of function pointers, constant-initialised: nothing can throw.
 extern const Kernels kBaselineKernels =  // NOLINT(cert-err58-cpp)
     MakeKernels<4>("baseline");
-
 namespace {
 // Asks GCC's and clang's x86 runtime; elsewhere no wide level is compiled.
 bool CpuHas(Isa isa) {

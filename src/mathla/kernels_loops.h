@@ -2,9 +2,8 @@
 // The element loops as plain C++ for the compiler to vectorise with each
 // unit's flags. All has internal linkage and calls nothing inline from other
 // headers, so the linker cannot let one unit's code stand in for another's.
-// kLanes ints fill a register; the reductions keep four registers of partial
-// results, so that steps need not wait for each other, and the searches test
-// that many elements at a time.
+// kLanes ints fill a register; the reductions keep kBlock (four registers of)
+// partial results, so that steps need not wait, and the searches test kBlock.
 
 #ifndef QMDATA_SRC_MATHLA_KERNELS_LOOPS_H_
 #define QMDATA_SRC_MATHLA_KERNELS_LOOPS_H_

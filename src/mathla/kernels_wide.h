@@ -22,18 +22,21 @@ inline constexpr std::size_t kL = W::kLanes;
 using LW = Loops<kL>;
 // b from b + i on, a register per Next(). REQUIRES: kLanes - kShift elements
 // from b + i on, and Next() only while kSlack more follow the register it
-// returns, so every block read lies in b (LoadFrom skips lanes before b + i).
+// returns, so every block read lies in b. The first block may start before b
+// (LoadFrom skips those lanes), so its address is made as an integer.
 template <int kShift>
 class BReader {
  public:
   static constexpr std::size_t kSlack = kShift == 0 ? 0 : kL - kShift;
-  BReader(const int* b, std::size_t i) : at_(b + i - kShift) {
-    if constexpr (kShift != 0) lo_ = W::LoadFrom(at_, kShift);
+  BReader(const int* b, std::size_t i) : at_(b + i + kSlack) {
+    const auto first = reinterpret_cast<std::uintptr_t>(at_) - sizeof(V);
+    if constexpr (kShift != 0)
+      lo_ = W::LoadFrom(reinterpret_cast<const int*>(first), kShift);
   }
   V Next() {
     at_ += kL;
     if constexpr (kShift == 0) return W::Load(at_ - kL);
-    V hi = W::LoadAligned(at_);
+    V hi = W::LoadAligned(at_ - kL);
     // The empty asm makes hi opaque: GCC would otherwise fold the load into
     // the join as its memory operand where the join is one shuffle, and read
     // each block twice, once for each register that it joins.
