@@ -31,7 +31,7 @@ class BReader {
   BReader(const int* b, std::size_t i) : at_(b + i + kSlack) {
     const auto first = reinterpret_cast<std::uintptr_t>(at_) - sizeof(V);
     if constexpr (kShift != 0)
-      lo_ = W::LoadFrom(reinterpret_cast<const int*>(first), kShift);
+      lo_ = W::LoadFrom(reinterpret_cast<const int*>(first), kShift);  // NOLINT(performance-no-int-to-ptr): may lie before b
   }
   V Next() {
     at_ += kL;
