@@ -61,9 +61,8 @@ void CopyCut(char (&dst)[N], std::string_view s) noexcept {
 // Replaces the thread's noted failure with `record`'s fault.
 void Store(const char* record, const RecordFault& fault) {
   std::string message = std::string(record) + ": " + fault.sentence;
-  if (fault.offset >= 0) {
+  if (fault.offset >= 0)
     message += " at byte offset " + std::to_string(fault.offset);
-  }
   // Nothing can fail from here on: the reason is replaced as a whole.
   QmRecordFailure& f = t_failure;
   CopyCut(f.record, record);
@@ -83,6 +82,20 @@ void NoteAsContext(const char* record) {
   CopyCut(f.message, message);
 }
 
+// Notes `record`'s fault as the thread's failure or, where a nested record
+// noted its own already, `record` as that failure's context.
+void Note(const char* record, const RecordFault& fault, bool nested) {
+  if (!nested) return Store(record, fault);
+  // Unless the nested record had no memory to note its failure.
+  if (t_failure.record[0] != '\0') NoteAsContext(record);
+}
+
+void NoteWithoutMemory() noexcept {
+  t_failure = kNone;
+  CopyCut(t_failure.message,
+          "a record failed, and there was no memory to say why");
+}
+
 }  // namespace
 
 RecordSteps::RecordSteps(const char* record, QmRTArchive& ar)
@@ -96,26 +109,6 @@ void RecordSteps::Refuse(std::string sentence, std::string expected,
   throw RecordFault{std::move(expected), std::move(found), std::move(sentence),
                     m_at};
 }
-
-namespace {
-
-// Notes `record`'s fault as the thread's failure or, where a nested record
-// noted its own already, `record` as that failure's context.
-void Note(const char* record, const RecordFault& fault, bool nested) {
-  if (!nested) {
-    Store(record, fault);
-  } else if (t_failure.record[0] != '\0') {  // unless it had no memory
-    NoteAsContext(record);
-  }
-}
-
-void NoteWithoutMemory() noexcept {
-  t_failure = kNone;
-  CopyCut(t_failure.message,
-          "a record failed, and there was no memory to say why");
-}
-
-}  // namespace
 
 QMDATA_CATCHES_FORCED_UNWIND void RecordSteps::Fail() const {
   try {
@@ -133,13 +126,11 @@ QMDATA_CATCHES_FORCED_UNWIND void RecordSteps::Fail() const {
                        std::to_string(thrown);
     } catch (const std::bad_alloc&) {
       fault.sentence = std::string("no memory for ") + m_item;
-      if (m_size != 0) {
+      if (m_size != 0)
         fault.sentence += " (" + std::to_string(m_size) + " bytes)";
-      }
     } catch (const std::exception& e) {
-      if (!DescribeArchiveError(e, m_item, m_size, &fault)) {
+      if (!DescribeArchiveError(e, m_item, m_size, &fault))
         fault.sentence = std::string(m_item) + ": " + e.what();
-      }
 #if QMDATA_FORCED_UNWIND
     } catch (const abi::__forced_unwind&) {
       throw;

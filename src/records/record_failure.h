@@ -1,11 +1,9 @@
 // SPDX-License-Identifier: MIT
-// The records' one failure policy. Internal; not installed.
-//
-// A record's body says where it stands with RecordSteps::Item and refuses
-// what it cannot accept with RecordSteps::Refuse, which throws the failure
-// as one value, a RecordFault. Every record runs its body through
-// GuardRecord, whose one handler turns that value, or any other exception,
-// into the thread's QmLastRecordFailure (qmdata/failure.h) and throws -1.
+// The records' one failure policy; internal, not installed. A record's body
+// marks each item with RecordSteps::Item and refuses what it cannot accept
+// with RecordSteps::Refuse, which throws one value, a RecordFault. The body
+// runs inside GuardRecord, whose one handler turns that value, or any other
+// exception, into the thread's QmLastRecordFailure and throws -1.
 
 #ifndef QMDATA_SRC_RECORDS_RECORD_FAILURE_H_
 #define QMDATA_SRC_RECORDS_RECORD_FAILURE_H_
@@ -62,8 +60,7 @@ class RecordSteps {
 // Reads nothing: refuses a version above `newest` for the current item.
 void CheckVersion(const RecordSteps& at, int version, int newest);
 
-// Throws the int -1, noting why, when `ar` loads: a const `what` cannot be
-// loaded into.
+// Throws -1, noting why, when `ar` loads: a const `what` takes no load.
 void RefuseConstLoad(const char* record, QmRTArchive& ar, const char* what);
 
 // Runs body(steps); any exception leaves as the int -1 with its reason
